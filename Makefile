@@ -1,0 +1,55 @@
+# Entry points for people and CI: `make` builds, `make test` builds and runs every test,
+# `make run` extracts the text of the bundled sample drawings.
+BUILD ?= build
+JOBS ?= 2
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test run check sanitize clang clean
+
+all: build
+
+# Installs what the build needs from Debian's packages when it is missing.
+deps:
+	@missing=""; \
+	command -v cmake >/dev/null || missing="$$missing cmake"; \
+	command -v g++ >/dev/null || missing="$$missing g++"; \
+	command -v clang++ >/dev/null || missing="$$missing clang"; \
+	command -v nm >/dev/null || missing="$$missing binutils"; \
+	command -v python3 >/dev/null || missing="$$missing python3"; \
+	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev libgmock-dev"; \
+	[ -f /usr/include/benchmark/benchmark.h ] || missing="$$missing libbenchmark-dev"; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  sudo_cmd=""; [ "$$(id -u)" = 0 ] || sudo_cmd=sudo; \
+	  $$sudo_cmd apt-get update -q && $$sudo_cmd apt-get install -y -q $$missing; \
+	fi
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+configure: $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+run: build
+	@if [ -x $(BUILD)/bin/dxftext ]; then \
+	  $(BUILD)/bin/dxftext samples/*.dxf; \
+	else \
+	  echo "dxftext is not built yet"; \
+	fi
+
+# The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and built by clang.
+sanitize:
+	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DWQ_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug"
+
+clang:
+	$(MAKE) test BUILD=build-clang CMAKE_FLAGS="-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++"
+
+check: test sanitize clang
+
+clean:
+	rm -rf build build-asan build-clang

@@ -1,0 +1,43 @@
+#!/bin/sh
+# Fails unless the plug-in exports exactly its documented symbols, with C linkage.
+set -eu
+lib=$1
+expected='_lib_version
+_mkGroupTbl
+deleteDxfEntities
+deleteDxfFileStrmIo
+deleteDxfGrpId
+deleteDxfHash
+deleteDxfPublicStorage
+deleteDxfStrEtc
+deleteGetDxfData
+deleteMtextConv
+deleteReadDatUtil
+findGroupId
+getDXFobject
+newDxfEntities
+newDxfFileStrmIo
+newDxfGrpId
+newDxfHash
+newDxfPublicStorage
+newDxfStrEtc
+newGetDxfData
+newMtextConv
+newReadDatUtil
+shutDownDXFsrc
+startSrcDXF'
+# Sanitizer builds pull in their runtime's symbols; only ours are compared.
+actual=$(nm -D --defined-only "$lib" | awk '{print $3}' |
+         grep -v -E '^(_init|_fini|_edata|_end|__bss_start|__(a|ub|l)san_.*|__sanitizer_.*)$' |
+         LC_ALL=C sort)
+if [ "$actual" != "$expected" ]; then
+  echo "exported symbols differ from the documented list:"
+  printf '%s\n' "$expected" > /tmp/wq_expected.$$
+  printf '%s\n' "$actual" > /tmp/wq_actual.$$
+  diff /tmp/wq_expected.$$ /tmp/wq_actual.$$ || true
+  rm -f /tmp/wq_expected.$$ /tmp/wq_actual.$$
+  exit 1
+fi
+# _lib_version is data (a read-only object), the rest are functions.
+nm -D --defined-only "$lib" | grep -q ' R _lib_version$'
+echo "exports ok"
