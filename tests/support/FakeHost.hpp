@@ -1,0 +1,95 @@
+// A host for tests: a memory document and malloc services from the host toolkit, wrapped
+// so that any call can be made to fail, every host call can be logged, and every live
+// block is counted by the service that made it.
+#ifndef WQTEST_FAKE_HOST_HPP
+#define WQTEST_FAKE_HOST_HPP
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "DxfHost.h"
+#include "MallocServices.hpp"
+#include "MemoryStream.hpp"
+
+namespace wqtest {
+
+// Fails call number `failAt` (counting from 0) and, when persistent, every later one.
+struct Fault {
+    int32_t failAt = -1;
+    bool persistent = false;
+    int32_t calls = 0;     // calls seen so far
+    int32_t injected = 0;  // calls made to fail
+    bool trip();           // counts one call; true when it must fail
+};
+
+enum class Op { RawAlloc, Calloc, Realloc, Free, NewRecord, PutRecord, TakeRecord,
+                Open, Read, Seek, Tell, Close, Report };
+
+struct HostCall {
+    Op op;
+    const void* pointer;  // argument pointer (free, realloc, put, take) or null
+    int64_t a;            // size, count, kind, offset or position
+    int64_t b;            // second number (calloc size, whence) or 0
+    const void* result;   // memory or record handed out, null otherwise
+};
+
+// A record as the host received it.
+struct Record {
+    int32_t kind;
+    std::string text;    // the bytes of word 6's length, for kind 41
+    intptr_t length;     // word 6
+    intptr_t word7;
+    intptr_t word12;
+    bool operator==(const Record& other) const;
+};
+
+class FakeHost {
+public:
+    explicit FakeHost(const std::string& document = std::string());
+    ~FakeHost();  // frees whatever is still live, after the counts have been read
+    FakeHost(const FakeHost&) = delete;
+    FakeHost& operator=(const FakeHost&) = delete;
+
+    HostStream* stream() { return &memory.table; }
+    HostServices* services() { return &malloced.table; }
+    HostParams* params() { return &hostParams; }  // word 30 = services()
+
+    // One counter over rawAlloc, callocMem, reallocMem and newRecord: the k-th of them fails.
+    Fault allocFault;
+    Fault openFault, readFault, seekFault, tellFault;
+    bool fillPastRead = true;  // read fills the caller's buffer past the bytes it gives with 0xA5
+
+    // Live blocks of callocMem and reallocMem not yet given back with freeMem.
+    int64_t poolBlocksLive() const;
+    int64_t rawBlocksLive() const;     // rawAlloc buffers not released
+    int64_t recordsLive() const;       // records not released
+    int32_t opens = 0, closes = 0;
+    std::vector<std::string> reported;  // reportError messages, in order
+    bool logCalls = false;
+    std::vector<HostCall> log;          // filled while logCalls is true
+
+    // Takes every record from the queue (through takeRecord) and releases it.
+    std::vector<Record> takeAll(uintptr_t* queue);
+    // Reads a record without taking it.
+    static Record view(const OutputRecord* record);
+    // Releases a record this host made (its text buffer too).
+    void release(OutputRecord* record);
+
+    // Removes the stream's reportError, so that failures are silent.
+    void withoutReportError() { memory.table.reportError = nullptr; }
+
+private:
+    std::string document;
+    wqhost::MemoryStream memory;
+    wqhost::MallocServices malloced;
+    HostParams hostParams;
+    HostStream innerStream;      // the toolkit's own slots, called after the fault checks
+    HostServices innerServices;
+    std::vector<void*> poolLive;  // callocMem/reallocMem blocks
+    friend struct FakeHostCalls;
+};
+
+}  // namespace wqtest
+
+#endif
