@@ -11,14 +11,15 @@ namespace wqhost {
 
 struct TrackedBlock;
 
-// The table comes first, so the reader's HostServices* is the MallocServices*.
+// The table comes first, so the reader's HostServices* is the MallocServices*. The host
+// words of the table are left free for whoever wraps these services.
 // Records and text buffers are tracked until released, so a reader that stops half-way
 // (a failed entity, a host that quits early) leaks nothing once finishMallocServices runs.
 struct MallocServices {
     HostServices table;
-    TrackedBlock* tracked;   // records and rawAlloc buffers not yet released
-    int64_t poolBlocksLive;  // callocMem/reallocMem blocks not yet given back with freeMem
-    int64_t trackedLive;     // records and raw buffers not yet released
+    TrackedBlock* tracked;  // records and rawAlloc buffers not yet released
+    int64_t recordsLive;    // records made and not yet released
+    int64_t rawLive;        // rawAlloc buffers (record texts) not yet released
 };
 
 void initMallocServices(MallocServices* services);

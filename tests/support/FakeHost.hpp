@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "DxfHost.h"
@@ -64,6 +65,8 @@ public:
     int64_t poolBlocksLive() const;
     int64_t rawBlocksLive() const;     // rawAlloc buffers not released
     int64_t recordsLive() const;       // records not released
+    int32_t foreignFrees = 0;  // freeMem/reallocMem of memory the pool never got from here
+    int32_t badPositions = 0;  // putRecord positions other than 0 (into an empty queue) and -1
     int32_t opens = 0, closes = 0;
     std::vector<std::string> reported;  // reportError messages, in order
     bool logCalls = false;
@@ -86,7 +89,8 @@ private:
     HostParams hostParams;
     HostStream innerStream;      // the toolkit's own slots, called after the fault checks
     HostServices innerServices;
-    std::vector<void*> poolLive;  // callocMem/reallocMem blocks
+    using PoolSet = std::unordered_set<void*>;
+    PoolSet poolLive;  // callocMem/reallocMem blocks handed out and not freed
     friend struct FakeHostCalls;
 };
 

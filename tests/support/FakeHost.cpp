@@ -1,0 +1,204 @@
+// The test host: toolkit stream and services behind wrappers that inject faults, log
+// calls and count live blocks.
+#include "FakeHost.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <unordered_set>
+
+namespace wqtest {
+
+bool Fault::trip() {
+    const int32_t n = calls++;
+    if (failAt < 0) return false;
+    const bool fail = persistent ? n >= failAt : n == failAt;
+    if (fail) ++injected;
+    return fail;
+}
+
+bool Record::operator==(const Record& other) const {
+    return kind == other.kind && text == other.text && length == other.length &&
+           word7 == other.word7 && word12 == other.word12;
+}
+
+namespace {
+// The wrappers find their FakeHost through a host word of each table, which the toolkit
+// leaves free.
+constexpr int kStreamBackWord = 7;
+constexpr int kServicesBackWord = 3;
+}  // namespace
+
+struct FakeHostCalls {
+    static FakeHost* of(HostStream* s) {
+        return reinterpret_cast<FakeHost*>(s->hostWords0to7[kStreamBackWord]);
+    }
+    static FakeHost* of(HostServices* s) {
+        return reinterpret_cast<FakeHost*>(s->hostWords0to3[kServicesBackWord]);
+    }
+    static void note(FakeHost* h, Op op, const void* pointer, int64_t a, int64_t b,
+                     const void* result) {
+        if (h->logCalls) h->log.push_back(HostCall{op, pointer, a, b, result});
+    }
+
+    static int32_t open(HostStream* s) {
+        FakeHost* h = of(s);
+        note(h, Op::Open, nullptr, 0, 0, nullptr);
+        if (h->openFault.trip()) return 0;
+        const int32_t result = h->innerStream.open(s);
+        if (result != 0) ++h->opens;
+        return result;
+    }
+    static int32_t read(HostStream* s, void* buffer, int32_t size) {
+        FakeHost* h = of(s);
+        note(h, Op::Read, buffer, size, 0, nullptr);
+        int32_t got = -1;
+        if (!h->readFault.trip()) got = h->innerStream.read(s, buffer, size);
+        const int32_t kept = got > 0 ? got : 0;
+        if (h->fillPastRead && size > kept) {
+            std::memset(static_cast<char*>(buffer) + kept, 0xA5, static_cast<size_t>(size - kept));
+        }
+        return got;
+    }
+    static int32_t seek(HostStream* s, int32_t offset, int32_t whence) {
+        FakeHost* h = of(s);
+        note(h, Op::Seek, nullptr, offset, whence, nullptr);
+        if (h->seekFault.trip()) return 0;
+        return h->innerStream.seek(s, offset, whence);
+    }
+    static int32_t tell(HostStream* s) {
+        FakeHost* h = of(s);
+        note(h, Op::Tell, nullptr, 0, 0, nullptr);
+        if (h->tellFault.trip()) return -1;
+        return h->innerStream.tell(s);
+    }
+    static int32_t close(HostStream* s) {
+        FakeHost* h = of(s);
+        note(h, Op::Close, nullptr, 0, 0, nullptr);
+        ++h->closes;
+        return h->innerStream.close(s);
+    }
+    static void report(HostStream* s, const char* message, int32_t zero) {
+        FakeHost* h = of(s);
+        note(h, Op::Report, message, zero, 0, nullptr);
+        h->reported.push_back(message != nullptr ? message : "(null)");
+    }
+
+    static void* rawAlloc(HostServices* s, int32_t size) {
+        FakeHost* h = of(s);
+        void* result = h->allocFault.trip() ? nullptr : h->innerServices.rawAlloc(s, size);
+        note(h, Op::RawAlloc, nullptr, size, 0, result);
+        return result;
+    }
+    static void* callocMem(HostServices* s, int32_t count, int32_t size) {
+        FakeHost* h = of(s);
+        void* result = h->allocFault.trip() ? nullptr : h->innerServices.callocMem(s, count, size);
+        if (result != nullptr) h->poolLive.insert(result);
+        note(h, Op::Calloc, nullptr, count, size, result);
+        return result;
+    }
+    static void* reallocMem(HostServices* s, void* pointer, int32_t size) {
+        FakeHost* h = of(s);
+        if (pointer != nullptr && h->poolLive.count(pointer) == 0) ++h->foreignFrees;
+        void* result = h->allocFault.trip() ? nullptr : h->innerServices.reallocMem(s, pointer, size);
+        if (result != nullptr) {
+            h->poolLive.erase(pointer);
+            h->poolLive.insert(result);
+        }
+        note(h, Op::Realloc, pointer, size, 0, result);
+        return result;
+    }
+    static void freeMem(HostServices* s, void* pointer) {
+        FakeHost* h = of(s);
+        note(h, Op::Free, pointer, 0, 0, nullptr);
+        if (pointer == nullptr) return;
+        if (h->poolLive.erase(pointer) == 0) {
+            ++h->foreignFrees;  // never handed out, or freed twice: must not reach free()
+            return;
+        }
+        h->innerServices.freeMem(s, pointer);
+    }
+    static OutputRecord* newRecord(HostServices* s, int32_t kind) {
+        FakeHost* h = of(s);
+        OutputRecord* result = h->allocFault.trip() ? nullptr : h->innerServices.newRecord(s, kind);
+        if (result != nullptr && h->fillPastRead) {
+            // A record's words are the host's: the plug-in must not rely on them being zero.
+            std::memset(result, 0xA5, sizeof *result);
+        }
+        note(h, Op::NewRecord, nullptr, kind, 0, result);
+        return result;
+    }
+    static int32_t putRecord(HostServices* s, uintptr_t* queue, OutputRecord* record,
+                             int32_t position) {
+        FakeHost* h = of(s);
+        note(h, Op::PutRecord, record, position, 0, nullptr);
+        if (position != 0 && position != -1) ++h->badPositions;
+        if (position == 0 && queue != nullptr && *queue != 0) ++h->badPositions;
+        return h->innerServices.putRecord(s, queue, record, position);
+    }
+    static OutputRecord* takeRecord(HostServices* s, uintptr_t* queue, int32_t zero) {
+        FakeHost* h = of(s);
+        OutputRecord* result = h->innerServices.takeRecord(s, queue, zero);
+        note(h, Op::TakeRecord, queue, zero, 0, result);
+        return result;
+    }
+};
+
+FakeHost::FakeHost(const std::string& bytes) : document(bytes) {
+    wqhost::initMemoryStream(&memory, document.data(), static_cast<int32_t>(document.size()));
+    innerStream = memory.table;
+    memory.table.hostWords0to7[kStreamBackWord] = reinterpret_cast<uintptr_t>(this);
+    memory.table.open = FakeHostCalls::open;
+    memory.table.read = FakeHostCalls::read;
+    memory.table.seek = FakeHostCalls::seek;
+    memory.table.tell = FakeHostCalls::tell;
+    memory.table.close = FakeHostCalls::close;
+    memory.table.reportError = FakeHostCalls::report;
+
+    wqhost::initMallocServices(&malloced);
+    innerServices = malloced.table;
+    malloced.table.hostWords0to3[kServicesBackWord] = reinterpret_cast<uintptr_t>(this);
+    malloced.table.rawAlloc = FakeHostCalls::rawAlloc;
+    malloced.table.callocMem = FakeHostCalls::callocMem;
+    malloced.table.reallocMem = FakeHostCalls::reallocMem;
+    malloced.table.freeMem = FakeHostCalls::freeMem;
+    malloced.table.newRecord = FakeHostCalls::newRecord;
+    malloced.table.putRecord = FakeHostCalls::putRecord;
+    malloced.table.takeRecord = FakeHostCalls::takeRecord;
+
+    wqhost::initHostParams(&hostParams, &malloced);
+}
+
+FakeHost::~FakeHost() {
+    for (void* block : poolLive) std::free(block);
+    wqhost::finishMallocServices(&malloced);
+}
+
+int64_t FakeHost::poolBlocksLive() const { return static_cast<int64_t>(poolLive.size()); }
+int64_t FakeHost::rawBlocksLive() const { return malloced.rawLive; }
+int64_t FakeHost::recordsLive() const { return malloced.recordsLive; }
+
+Record FakeHost::view(const OutputRecord* record) {
+    Record r{};
+    r.kind = wqhost::recordKind(record);
+    r.length = record->textLength;
+    r.word7 = record->textFlags;
+    r.word12 = record->startMark;
+    if (r.kind == RecordText && record->text != nullptr && r.length >= 0 && r.length <= 2048) {
+        r.text.assign(record->text, static_cast<size_t>(r.length));
+    }
+    return r;
+}
+
+void FakeHost::release(OutputRecord* record) { wqhost::releaseRecord(&malloced, record); }
+
+std::vector<Record> FakeHost::takeAll(uintptr_t* queue) {
+    std::vector<Record> records;
+    while (OutputRecord* record = services()->takeRecord(services(), queue, 0)) {
+        records.push_back(view(record));
+        release(record);
+    }
+    return records;
+}
+
+}  // namespace wqtest
