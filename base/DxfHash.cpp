@@ -1,0 +1,67 @@
+// String hash for the reader's name tables: the ELF symbol hash, reduced to a bucket.
+#include "DxfHash.h"
+
+#include <cstdint>
+
+#include "Pool.hpp"
+
+namespace {
+
+struct HashContext {
+    int32_t ownsStorage;  // 1 when newDxfHash made the storage
+    DxfPublicStorage* storage;
+    uint32_t (*hashRoutine)(DxfHash* self, const char* text, uint32_t buckets);
+};
+
+HashContext* contextOf(DxfHash* self) { return static_cast<HashContext*>(self->context); }
+
+// The ELF hash of the text modulo `buckets`; the empty text gives 0. Bytes count as 0 to
+// 255 whatever the signedness of char, so texts with high bytes hash the same everywhere.
+uint32_t elfHash(DxfHash*, const char* text, uint32_t buckets) {
+    uint32_t h = 0;
+    for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c != 0; ++c) {
+        h = (h << 4) + *c;
+        const uint32_t g = h & 0xF0000000u;
+        if (g != 0) {
+            h ^= g >> 24;
+            h ^= g;
+        }
+    }
+    return h % buckets;
+}
+
+// The bucket of the text, from whichever routine the context names.
+uint32_t hashString(DxfHash* self, const char* text, uint32_t buckets) {
+    return contextOf(self)->hashRoutine(self, text, buckets);
+}
+
+}  // namespace
+
+DxfHash* newDxfHash(HostServices* services, DxfPublicStorage* storage) {
+    if (services == nullptr) return nullptr;
+    const int32_t ownsStorage = storage == nullptr;
+    if (ownsStorage && (storage = newDxfPublicStorage(services, StorageExactSizes)) == nullptr) {
+        return nullptr;
+    }
+    HashContext* ctx = wq::allocOne<HashContext>(storage);
+    DxfHash* self = ctx != nullptr ? wq::allocOne<DxfHash>(storage) : nullptr;
+    if (self == nullptr) {
+        // The hash never frees a block of its own: a context left in a shared storage goes
+        // with that storage, and an owned storage takes it along here.
+        if (ownsStorage) deleteDxfPublicStorage(storage);
+        return nullptr;
+    }
+    ctx->ownsStorage = ownsStorage;
+    ctx->storage = storage;
+    ctx->hashRoutine = elfHash;
+    self->context = ctx;
+    self->hashString = hashString;
+    return self;
+}
+
+void deleteDxfHash(DxfHash* hash) {
+    if (hash == nullptr || hash->context == nullptr) return;
+    HashContext* ctx = contextOf(hash);
+    // With a shared storage the two blocks stay in use until that storage is deleted.
+    if (ctx->ownsStorage) deleteDxfPublicStorage(ctx->storage);
+}
