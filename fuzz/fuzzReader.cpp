@@ -1,0 +1,105 @@
+// Fuzz target: any byte sequence as a whole document, from startSrcDXF to shutDownDXFsrc.
+// Built with libFuzzer under clang (-DWQ_FUZZ=ON); otherwise a plain main replays the
+// files given on the command line, which the test suite runs over tests/corpus/.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "DxfSource.h"
+#include "MallocServices.hpp"
+#include "MemoryStream.hpp"
+
+namespace {
+
+// Counts the services' pool blocks so that a leak aborts the run, not just a sanitizer.
+struct CountingServices {
+    wqhost::MallocServices base;  // first: the plug-in's HostServices* is this object
+    HostServices inner;
+    int64_t poolLive;
+};
+
+CountingServices* countingOf(HostServices* s) { return reinterpret_cast<CountingServices*>(s); }
+
+void* countedCalloc(HostServices* s, int32_t count, int32_t size) {
+    void* p = countingOf(s)->inner.callocMem(s, count, size);
+    if (p != nullptr) ++countingOf(s)->poolLive;
+    return p;
+}
+
+void countedFree(HostServices* s, void* p) {
+    if (p != nullptr) --countingOf(s)->poolLive;
+    countingOf(s)->inner.freeMem(s, p);
+}
+
+// Every record sequence the reader may deliver: (S T* E)* D, possibly cut short by a null.
+void runDocument(const uint8_t* data, size_t size) {
+    if (size > 1 << 24) return;
+    wqhost::MemoryStream stream;
+    wqhost::initMemoryStream(&stream, data, static_cast<int32_t>(size));
+    CountingServices services;
+    wqhost::initMallocServices(&services.base);
+    services.inner = services.base.table;
+    services.poolLive = 0;
+    services.base.table.callocMem = countedCalloc;
+    services.base.table.freeMem = countedFree;
+    HostParams params;
+    wqhost::initHostParams(&params, &services.base);
+
+    DxfSource* source = startSrcDXF(&stream.table, &params);
+    if (source != nullptr) {
+        bool inEntity = false;
+        // A document of n bytes holds fewer than n records; the cap turns a loop into a crash.
+        for (size_t calls = 0;; ++calls) {
+            if (calls > size + 8) std::abort();
+            OutputRecord* record = getDXFobject(source);
+            if (record == nullptr) break;
+            const int32_t kind = wqhost::recordKind(record);
+            if (kind == RecordTextStart) {
+                inEntity = true;
+            } else if (kind == RecordText) {
+                if (!inEntity || record->textLength < 0 || record->textLength >= 2048) std::abort();
+            } else if (kind == RecordTextEnd) {
+                if (!inEntity) std::abort();
+                inEntity = false;
+            } else if (kind == RecordEndOfDocument) {
+                wqhost::releaseRecord(&services.base, record);
+                if (getDXFobject(source) != nullptr) std::abort();
+                break;
+            }
+            wqhost::releaseRecord(&services.base, record);
+        }
+        shutDownDXFsrc(source);
+    }
+    if (services.poolLive != 0) std::abort();
+    wqhost::finishMallocServices(&services.base);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    runDocument(data, size);
+    return 0;
+}
+
+#ifndef WQ_LIBFUZZER
+int main(int argc, char** argv) {
+    int replayed = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::FILE* f = std::fopen(argv[i], "rb");
+        if (f == nullptr) {
+            std::fprintf(stderr, "cannot open %s\n", argv[i]);
+            return 1;
+        }
+        std::string bytes;
+        char chunk[65536];
+        size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, got);
+        std::fclose(f);
+        runDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+        ++replayed;
+    }
+    std::printf("replayed %d inputs\n", replayed);
+    return 0;
+}
+#endif
