@@ -1,0 +1,210 @@
+// String utilities: in-place edits and searches on zero-terminated byte strings held in
+// the caller's buffers. Nothing here allocates; the handle and context are the only blocks.
+#include <cstring>
+
+#include "DxfStrEtc.h"
+#include "Pool.hpp"
+
+namespace {
+
+struct StrEtcContext {
+    HostServices* services;  // kept for the record; no operation reads it
+    int32_t ownsStorage;     // 1 when newDxfStrEtc made the storage
+    DxfPublicStorage* storage;
+    int32_t (*substringIndex)(const char* s, const char* sub);
+    int32_t (*charSetIndex)(const char* s, const char* set);
+};
+
+StrEtcContext* contextOf(DxfStrEtc* self) { return static_cast<StrEtcContext*>(self->context); }
+
+int32_t lengthOf(const char* s) { return static_cast<int32_t>(std::strlen(s)); }
+
+bool inSet(const char* set, char c) { return c != '\0' && std::strchr(set, c) != nullptr; }
+
+// Index of the first occurrence of sub in s, or -1. An empty sub is never found: its first
+// byte is the terminator, which no byte of s equals. strncmp stops at s's terminator, so an
+// occurrence always lies wholly inside s.
+int32_t substringIndex(const char* s, const char* sub) {
+    const int32_t n = lengthOf(s);
+    if (n == 0) return -1;
+    const char first = sub[0];
+    const size_t m = std::strlen(sub);
+    for (int32_t i = 0; i < n; ++i) {
+        if (s[i] == first && std::strncmp(s + i, sub, m) == 0) return i;
+    }
+    return -1;
+}
+
+// Index of the first byte of s that is in set, or -1 (always -1 for an empty set).
+int32_t charSetIndex(const char* s, const char* set) {
+    const char* hit = std::strpbrk(s, set);
+    return hit == nullptr ? -1 : static_cast<int32_t>(hit - s);
+}
+
+// Removes every byte of s that is in set, one set byte after the other; returns s.
+char* deleteChars(DxfStrEtc*, char* s, const char* set) {
+    int32_t n = lengthOf(s);
+    for (const char* c = set; *c != '\0'; ++c) {
+        int32_t i = 0;
+        while (i < n) {
+            if (s[i] == *c) {
+                // The terminator moves with the rest, and the same place is tested again.
+                std::memmove(s + i, s + i + 1, static_cast<size_t>(n - i));
+                --n;
+            } else {
+                ++i;
+            }
+        }
+    }
+    return s;
+}
+
+// Removes every occurrence of sub from s, left to right; returns s, or null without a context.
+char* deleteString(DxfStrEtc* self, char* s, const char* sub) {
+    const StrEtcContext* ctx = contextOf(self);
+    if (ctx == nullptr) return nullptr;
+    const int32_t m = lengthOf(sub);
+    int32_t p = ctx->substringIndex(s, sub);
+    while (p >= 0) {
+        char* at = s + p;
+        if (at[m] == '\0') {
+            *at = '\0';
+            return s;
+        }
+        std::memmove(at, at + m, std::strlen(at + m) + 1);
+        // The next search starts where this occurrence stood, not at the start: an
+        // occurrence the join creates that begins before p is left alone.
+        const int32_t next = ctx->substringIndex(at, sub);
+        if (next < 0) break;
+        p += next;
+    }
+    return s;
+}
+
+// Index of the first occurrence of sub in s, or -1; -1 as well without a context.
+int32_t findString(DxfStrEtc* self, const char* s, const char* sub) {
+    const StrEtcContext* ctx = contextOf(self);
+    return ctx == nullptr ? -1 : ctx->substringIndex(s, sub);
+}
+
+// Index of the first byte of s that is in set, or -1; -1 as well without a context.
+int32_t findAnyOf(DxfStrEtc* self, const char* s, const char* set) {
+    const StrEtcContext* ctx = contextOf(self);
+    return ctx == nullptr ? -1 : ctx->charSetIndex(s, set);
+}
+
+// Index of the first occurrence of sub in s, or -1. Unlike findString it trusts the handle.
+int32_t searchString(DxfStrEtc* self, const char* s, const char* sub) {
+    return contextOf(self)->substringIndex(s, sub);
+}
+
+// Length of s without its trailing run of set bytes; -1 for an empty s or when every byte
+// is in the set (not 0, so "all trimmed" stays distinguishable from "empty").
+int32_t lastNotOf(DxfStrEtc*, const char* s, const char* set) {
+    const int32_t n = lengthOf(s);
+    if (n == 0) return -1;
+    for (int32_t i = n - 1; i >= 0; --i) {
+        if (!inSet(set, s[i])) return i + 1;
+    }
+    return -1;
+}
+
+// Index of the first byte of s not in set; -1 for an empty s or when every byte is in it.
+int32_t firstNotOf(DxfStrEtc*, const char* s, const char* set) {
+    const size_t k = std::strspn(s, set);
+    return s[k] == '\0' ? -1 : static_cast<int32_t>(k);
+}
+
+// Cuts trailing blanks and tabs. The first byte is never tested, so a string of blanks and
+// tabs keeps one byte.
+void trimRight(DxfStrEtc*, char* s) {
+    int32_t i = lengthOf(s) - 1;
+    if (i < 1) return;
+    while (i > 0 && (s[i] == ' ' || s[i] == '\t')) --i;
+    s[i + 1] = '\0';
+}
+
+// Number of two-byte units before the first unit whose second byte is 0; 0 for null.
+// The first byte of a unit is never looked at, so a zero there does not end the text.
+int32_t wideLength(DxfStrEtc*, const char* text) {
+    if (text == nullptr) return 0;
+    int32_t units = 0;
+    while (text[2 * units + 1] != '\0') ++units;
+    return units;
+}
+
+// Cuts s in place at every delimiter and points pieces at the parts. Empty parts before the
+// first and between adjacent delimiters are dropped; once a delimiter has been found the
+// rest after the last one is always delivered, even when empty. Without any delimiter the
+// count is 0 and neither s nor pieces are touched. The caller's array must hold one piece
+// more than s has delimiters.
+void splitString(DxfStrEtc* self, char* s, const char* delimiter, int32_t* count,
+                 char** pieces) {
+    const StrEtcContext* ctx = contextOf(self);
+    *count = 0;
+    const int32_t m = lengthOf(delimiter);
+    char* place = s;
+    int32_t i = ctx->substringIndex(place, delimiter);
+    if (i < 0) return;
+    while (i >= 0) {
+        if (i > 0) {
+            pieces[(*count)++] = place;
+            place[i] = '\0';
+        }
+        place += i + m;
+        i = ctx->substringIndex(place, delimiter);
+    }
+    pieces[(*count)++] = place;
+}
+
+// Removes every byte equal to the low 8 bits of character, in one pass.
+void deleteChar(DxfStrEtc*, char* s, int character) {
+    const char c = static_cast<char>(static_cast<unsigned char>(character & 0xFF));
+    char* out = s;
+    for (const char* in = s; *in != '\0'; ++in) {
+        if (*in != c) *out++ = *in;
+    }
+    *out = '\0';
+}
+
+}  // namespace
+
+DxfStrEtc* newDxfStrEtc(HostServices* services, DxfPublicStorage* storage) {
+    if (services == nullptr) return nullptr;
+    const int32_t ownsStorage = storage == nullptr;  // 1 when this object makes its own pool
+    if (ownsStorage && (storage = newDxfPublicStorage(services, StorageExactSizes)) == nullptr) {
+        return nullptr;
+    }
+    DxfStrEtc* self = wq::allocOne<DxfStrEtc>(storage);
+    StrEtcContext* ctx = self ? wq::allocOne<StrEtcContext>(storage) : nullptr;
+    if (ctx == nullptr) {
+        wq::freeOne(storage, self);
+        if (ownsStorage) deleteDxfPublicStorage(storage);
+        return nullptr;
+    }
+    ctx->services = services;
+    ctx->ownsStorage = ownsStorage;
+    ctx->storage = storage;
+    ctx->substringIndex = substringIndex;
+    ctx->charSetIndex = charSetIndex;
+    self->context = ctx;
+    self->deleteChars = deleteChars;
+    self->deleteString = deleteString;
+    self->findString = findString;
+    self->findAnyOf = findAnyOf;
+    self->searchString = searchString;
+    self->lastNotOf = lastNotOf;
+    self->firstNotOf = firstNotOf;
+    self->trimRight = trimRight;
+    self->wideLength = wideLength;
+    self->splitString = splitString;
+    self->deleteChar = deleteChar;
+    return self;
+}
+
+void deleteDxfStrEtc(DxfStrEtc* strings) {
+    // Blocks of a storage the caller gave stay with it and go when it is deleted.
+    if (strings == nullptr || strings->context == nullptr) return;
+    const StrEtcContext* ctx = contextOf(strings);
+    if (ctx->ownsStorage) deleteDxfPublicStorage(ctx->storage);
+}
