@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run check sanitize clang clean
+.PHONY: all deps configure build test run bench check sanitize clang clean
 
 all: build
 
@@ -38,6 +38,17 @@ test: build
 # The sample's Japanese text is Shift-JIS once decoded; it is shown in UTF-8.
 run: build
 	$(BUILD)/bin/dxftext --encoding SHIFT_JIS samples/*.dxf
+
+# Benchmarks on a generated 64 MiB drawing (the shared generator when present).
+BENCH_DRAWING ?= $(BUILD)/bench/drawing-64mb.dxf
+bench: build
+	@mkdir -p $(dir $(BENCH_DRAWING))
+	@if [ ! -f $(BENCH_DRAWING) ]; then \
+	  if [ -f ../shared/bench/gen_dxf.py ]; then \
+	    python3 ../shared/bench/gen_dxf.py $(BENCH_DRAWING) 64 1; \
+	  else echo "no drawing generator: using the built-in synthetic drawing"; fi; \
+	fi
+	WQ_BENCH_DRAWING=$$( [ -f $(BENCH_DRAWING) ] && echo $(BENCH_DRAWING) ) $(BUILD)/bin/benchReader
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and built by clang.
 sanitize:

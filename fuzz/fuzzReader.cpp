@@ -49,9 +49,10 @@ void runDocument(const uint8_t* data, size_t size) {
     DxfSource* source = startSrcDXF(&stream.table, &params);
     if (source != nullptr) {
         bool inEntity = false;
-        // A document of n bytes holds fewer than n records; the cap turns a loop into a crash.
+        // Even with BLOCKS running on into ENTITIES, n bytes give fewer than 2n records: the cap
+        // turns a delivery loop into a crash.
         for (size_t calls = 0;; ++calls) {
-            if (calls > size + 8) std::abort();
+            if (calls > 2 * size + 16) std::abort();
             OutputRecord* record = getDXFobject(source);
             if (record == nullptr) break;
             const int32_t kind = wqhost::recordKind(record);
