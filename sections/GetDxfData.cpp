@@ -1,0 +1,266 @@
+// Section index: one scan of the whole document for "0"/"SECTION"/"2"/name frames, then
+// one scan from each section's start to its closing "0"/"ENDSEC".
+#include <cstring>
+
+#include "DxfFileStrmIo.h"
+#include "DxfHash.h"
+#include "DxfStrEtc.h"
+#include "DxfVocabulary.h"
+#include "GetDxfData.h"
+#include "Pool.hpp"
+#include "SectionIndex.hpp"
+
+namespace {
+
+using wq::SectionIndexContext;
+using wq::SectionNameNode;
+
+constexpr char kIllegalFile[] = "Illigal DXF file";
+constexpr char kNoMemory[] = "Memory allocation error";
+constexpr int kBlank = ' ';
+
+SectionIndexContext* contextOf(GetDxfData* self) { return wq::sectionIndexOf(self); }
+
+// Hands a message to the host, when its stream takes reports at all.
+void report(DxfSource* source, const char* message) {
+    HostStream* stream = source->stream;
+    if (stream->reportError != nullptr) stream->reportError(stream, message, 0);
+}
+
+bool equals(const char* line, const char* word) { return std::strcmp(line, word) == 0; }
+
+// Reads the next line into the context's buffer as a terminated string; its length, or
+// -1 when the scan must end.
+//
+// Two cases the line stream leaves to us are settled here:
+// - A read that does not move the stream's position is the line stream's report of a
+//   failed host seek (it gives 0, like an empty line, but an empty line always moves the
+//   position past its line end). A host whose seek keeps failing would otherwise feed
+//   the scan empty lines forever, so such a read ends the scan like the end of input.
+// - The buffer is terminated right after the bytes the line stream gave, whatever it
+//   left there. A piece that fills all 2048 bytes has no room for a terminator; no frame
+//   line is that long, so it is taken as an empty line, which matches nothing.
+int32_t readScanLine(SectionIndexContext* ctx) {
+    DxfFileStrmIo* lines = ctx->lines;
+    const int32_t before = lines->position(lines);
+    const int32_t length = lines->readLine(lines, ctx->line, DxfLineBytes);
+    if (length < 0 || lines->position(lines) == before) return -1;
+    if (length >= DxfLineBytes) {
+        ctx->line[0] = '\0';
+        return 0;
+    }
+    ctx->line[length] = '\0';
+    return length;
+}
+
+// Code lines are compared with every blank taken out; value lines exactly as read.
+char* codeLine(SectionIndexContext* ctx) {
+    ctx->strings->deleteChar(ctx->strings, ctx->line, kBlank);
+    return ctx->line;
+}
+
+// 1 and the section index when `name` is one of the nine section names, else 0.
+int32_t lookupSection(GetDxfData* self, const char* name, int32_t* index) {
+    SectionIndexContext* ctx = contextOf(self);
+    const uint32_t bucket = ctx->hash->hashString(ctx->hash, name, SectionBuckets);
+    for (const SectionNameNode* node = ctx->nameBuckets[bucket]; node != nullptr;
+         node = node->next) {
+        if (equals(node->name, name)) {
+            *index = node->index;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// The offset just past the name line of the next section frame, with its index written
+// to `index`; -1 at "0"/"EOF" or at the end of input.
+int32_t scanNextSection(GetDxfData* self, int32_t* index) {
+    enum State { WantCode0, WantSection, WantCode2, WantName };
+    SectionIndexContext* ctx = contextOf(self);
+    State state = WantCode0;
+    // Every line is examined once, in the state it arrives in: a line that breaks a frame
+    // sends the scan back to WantCode0 without being looked at again, so "0", "0",
+    // "SECTION" is not a frame.
+    while (readScanLine(ctx) >= 0) {
+        switch (state) {
+            case WantCode0:
+                state = equals(codeLine(ctx), "0") ? WantSection : WantCode0;
+                break;
+            case WantSection:
+                if (equals(ctx->line, "EOF")) return -1;
+                state = equals(ctx->line, "SECTION") ? WantCode2 : WantCode0;
+                break;
+            case WantCode2:
+                state = equals(codeLine(ctx), "2") ? WantName : WantCode0;
+                break;
+            case WantName:
+                if (ctx->lookupSection(self, ctx->line, index) != 0) {
+                    return ctx->lines->position(ctx->lines);
+                }
+                state = WantCode0;
+                break;
+        }
+    }
+    return -1;
+}
+
+// The offset of the "0" line of the first "0"/"ENDSEC" pair at or after the section's
+// start, or -1 when the section is absent, the stream cannot go there, or no pair follows.
+int32_t findSectionEnd(GetDxfData* self, int32_t index) {
+    SectionIndexContext* ctx = contextOf(self);
+    DxfFileStrmIo* lines = ctx->lines;
+    const int32_t start = ctx->sections[index].start;
+    if (start < 0 || lines->setPosition(lines, start) == 0) return -1;
+    bool afterCode0 = false;
+    int32_t code0Start = -1;
+    while (readScanLine(ctx) >= 0) {
+        if (!afterCode0) {
+            if (equals(codeLine(ctx), "0")) {
+                code0Start = lines->lineStart(lines);
+                afterCode0 = true;
+            }
+        } else {
+            // A value "0" right before the closing pair is taken here as a value, so it
+            // hides that pair; the scan goes on to the next one.
+            if (equals(ctx->line, "ENDSEC")) return code0Start;
+            afterCode0 = false;
+        }
+    }
+    return -1;
+}
+
+// Gives every found section from HEADER to EOF its end; SECTION and ENDSEC keep none.
+void findSectionEnds(GetDxfData* self) {
+    SectionIndexContext* ctx = contextOf(self);
+    for (int32_t index = SectionHeader; index < SectionCount; ++index) {
+        if (ctx->sections[index].start >= 0) {
+            ctx->sections[index].end = ctx->findSectionEnd(self, index);
+        }
+    }
+}
+
+// 1 when the document holds at least one section (all starts and ends then recorded),
+// else 0. A section met twice keeps its later start.
+int32_t buildSectionIndex(GetDxfData* self) {
+    SectionIndexContext* ctx = contextOf(self);
+    int32_t found = 0;
+    int32_t index = 0;
+    int32_t start = 0;
+    while ((start = ctx->scanNextSection(self, &index)) >= 0) {
+        ctx->sections[index].start = start;
+        ++found;
+    }
+    if (found == 0) return 0;
+    ctx->findSectionEnds(self);
+    return 1;
+}
+
+// 1 once the nine section names sit in their buckets, 0 when a node cannot be had (the
+// nodes made so far stay chained, for the teardown to return).
+int32_t buildSectionNames(GetDxfData* self) {
+    SectionIndexContext* ctx = contextOf(self);
+    for (int32_t index = 0; index < SectionCount; ++index) {
+        const char* name = dxfSectionNames[index];
+        const uint32_t bucket = ctx->hash->hashString(ctx->hash, name, SectionBuckets);
+        SectionNameNode* node = wq::allocOne<SectionNameNode>(ctx->storage);
+        if (node == nullptr) return 0;
+        node->next = ctx->nameBuckets[bucket];
+        node->bucket = static_cast<int32_t>(bucket);
+        node->index = index;
+        node->name = name;
+        ctx->nameBuckets[bucket] = node;
+    }
+    return 1;
+}
+
+// Returns what the index owns; the context and the handle go with the storage. The hash
+// is deleted by the destructor only: on a shared storage it owns nothing of its own.
+void destroySectionIndex(SectionIndexContext* ctx) {
+    for (SectionNameNode*& head : ctx->nameBuckets) {
+        while (head != nullptr) {
+            SectionNameNode* next = head->next;
+            wq::freeOne(ctx->storage, head);
+            head = next;
+        }
+    }
+    if (ctx->ownsLines) deleteDxfFileStrmIo(ctx->lines);
+    if (ctx->ownsStrings) deleteDxfStrEtc(ctx->strings);
+    if (ctx->ownsStorage) deleteDxfPublicStorage(ctx->storage);
+}
+
+}  // namespace
+
+GetDxfData* newGetDxfData(DxfSource* source, DxfPublicStorage* storage, DxfStrEtc* strings,
+                          DxfFileStrmIo* lines) {
+    if (source == nullptr || source->stream == nullptr || source->services == nullptr) {
+        return nullptr;
+    }
+    HostServices* services = source->services;
+    const int32_t ownsStorage = storage == nullptr;
+    if (ownsStorage && (storage = newDxfPublicStorage(services, StorageExactSizes)) == nullptr) {
+        return nullptr;
+    }
+    SectionIndexContext* ctx = wq::allocOne<SectionIndexContext>(storage);
+    if (ctx == nullptr) {
+        report(source, kNoMemory);
+        if (ownsStorage) deleteDxfPublicStorage(storage);
+        return nullptr;
+    }
+    ctx->ownsStorage = ownsStorage;
+    ctx->storage = storage;
+    // From here on the context records what exists, so one teardown undoes any step.
+    const auto fail = [ctx, source](const char* message) -> GetDxfData* {
+        if (message != nullptr) report(source, message);
+        destroySectionIndex(ctx);
+        return nullptr;
+    };
+
+    ctx->ownsStrings = strings == nullptr;
+    if (ctx->ownsStrings && (strings = newDxfStrEtc(services, storage)) == nullptr) {
+        ctx->ownsStrings = 0;
+        return fail(kNoMemory);
+    }
+    ctx->strings = strings;
+    // Making the line stream opens the document and measures it; an unopenable or empty
+    // document fails here like a failed allocation.
+    ctx->ownsLines = lines == nullptr;
+    if (ctx->ownsLines &&
+        (lines = newDxfFileStrmIo(services, source->stream, strings, storage)) == nullptr) {
+        ctx->ownsLines = 0;
+        return fail(kNoMemory);
+    }
+    ctx->lines = lines;
+
+    for (wq::SectionSpan& span : ctx->sections) span = {-1, -1};
+    ctx->buildSectionIndex = buildSectionIndex;
+    ctx->scanNextSection = scanNextSection;
+    ctx->findSectionEnds = findSectionEnds;
+    ctx->findSectionEnd = findSectionEnd;
+    ctx->buildSectionNames = buildSectionNames;
+    ctx->lookupSection = lookupSection;
+    ctx->source = source;
+
+    if ((ctx->hash = newDxfHash(services, storage)) == nullptr) return fail(kNoMemory);
+    GetDxfData* self = wq::allocOne<GetDxfData>(storage);
+    if (self == nullptr) return fail(kNoMemory);
+    self->context = ctx;
+    self->doHeader = wq::doHeader;
+    self->doClasses = wq::doClasses;
+    self->doTables = wq::doTables;
+    self->doBlocks = wq::doBlocks;
+    self->doEntities = wq::doEntities;
+    self->doObjects = wq::doObjects;
+    self->doEnd = wq::doEnd;
+
+    if (ctx->buildSectionNames(self) == 0) return fail(nullptr);
+    if (ctx->buildSectionIndex(self) == 0) return fail(kIllegalFile);
+    return self;
+}
+
+void deleteGetDxfData(GetDxfData* data) {
+    if (data == nullptr || data->context == nullptr) return;
+    SectionIndexContext* ctx = contextOf(data);
+    deleteDxfHash(ctx->hash);
+    destroySectionIndex(ctx);
+}
