@@ -1,0 +1,232 @@
+// Entity dispatcher: walks one byte range of a BLOCKS or ENTITIES section entity by entity,
+// handing text entities to the text handler and passing over every other entity.
+#include "DxfEntities.h"
+
+#include <cstring>
+
+#include "EntitiesContext.hpp"
+#include "Pool.hpp"
+
+namespace {
+
+using wq::EntitiesContext;
+using wq::EntityNode;
+
+// The collaborators of a dispatcher and which of them it made.
+struct Collaborators {
+    int32_t ownsStorage;
+    DxfPublicStorage* storage;
+    int32_t ownsStrings;
+    DxfStrEtc* strings;
+    int32_t ownsGroups;
+    DxfGrpId* groups;
+    int32_t ownsLines;
+    DxfFileStrmIo* lines;
+};
+
+EntitiesContext* contextOf(DxfEntities* self) { return wq::entitiesContextOf(self); }
+
+// Deletes what the dispatcher made: group table, stream, string utilities, then the storage.
+void deleteOwned(const Collaborators& made) {
+    if (made.ownsGroups) deleteDxfGrpId(made.groups);
+    if (made.ownsLines) deleteDxfFileStrmIo(made.lines);
+    if (made.ownsStrings) deleteDxfStrEtc(made.strings);
+    if (made.ownsStorage) deleteDxfPublicStorage(made.storage);
+}
+
+// ATTDEF, ATTRIB and BLOCK run whatever TEXT's slot holds at the time of the call, so
+// replacing that one slot changes the handling of all four names.
+int32_t forwardToText(DxfEntities* self) {
+    return contextOf(self)->handlerSlots[EntityText](self);
+}
+
+// The handler of every other listed name: what skipEntity answers.
+int32_t skipHandler(DxfEntities* self) { return contextOf(self)->skipEntity(self); }
+
+// Chains one node per entity name into its bucket, later names first; 0 when a node
+// cannot be allocated (the nodes made so far stay chained).
+int32_t buildEntityTable(DxfEntities* self) {
+    EntitiesContext* ctx = contextOf(self);
+    for (int32_t i = 0; i < EntityNameCount; ++i) {
+        const uint32_t bucket = ctx->hash->hashString(ctx->hash, dxfEntityNames[i], EntityBuckets);
+        EntityNode* node = wq::allocOne<EntityNode>(ctx->storage);
+        if (node == nullptr) return 0;
+        node->next = ctx->buckets[bucket];
+        node->bucket = static_cast<int32_t>(bucket);
+        node->index = i;
+        node->name = dxfEntityNames[i];
+        node->handler = ctx->handlerSlots[i];
+        ctx->buckets[bucket] = node;
+    }
+    return 1;
+}
+
+// The node of `name` in `bucket`, matched exactly and with case, or null.
+EntityNode* findEntity(DxfEntities* self, const char* name, uint32_t bucket) {
+    EntityNode* node = contextOf(self)->buckets[bucket];
+    while (node != nullptr && std::strcmp(node->name, name) != 0) node = node->next;
+    return node;
+}
+
+// Makes the handler of `name` current; 1 when the name is listed, else 0 and no handler.
+int32_t selectHandler(DxfEntities* self, const char* name) {
+    EntitiesContext* ctx = contextOf(self);
+    const uint32_t bucket = ctx->hash->hashString(ctx->hash, name, EntityBuckets);
+    const EntityNode* node = ctx->findEntity(self, name, bucket);
+    ctx->currentHandler = node != nullptr ? node->handler : nullptr;
+    return node != nullptr;
+}
+
+// 1 once the stream stands at or past the end of the range, else 0.
+int32_t atRangeEnd(DxfEntities* self) {
+    EntitiesContext* ctx = contextOf(self);
+    return ctx->lines->position(ctx->lines) >= ctx->endOffset;
+}
+
+// Reads and drops groups up to the next code-0 group, which is pushed back for the next
+// entity, or up to the end of the range; 1, or 0 when a group cannot be read.
+int32_t skipEntity(DxfEntities* self) {
+    EntitiesContext* ctx = contextOf(self);
+    ReadDatUtil* reader = ctx->reader;
+    if (ctx->atRangeEnd(self)) return 1;
+    for (;;) {
+        GroupPair pair;
+        if (!reader->readPair(reader, &pair)) return 0;
+        if (reader->isCode0(reader)) {
+            reader->backToPair(reader);
+            ctx->currentHandler = nullptr;
+            return 1;
+        }
+        if (ctx->atRangeEnd(self)) return 1;
+    }
+}
+
+// Handles the next listed entity, passing over any unlisted ones before it: 2 when one
+// was handled, 1 when the range is finished, 0 on failure. A loop, not recursion, so that
+// a long run of unlisted entities costs no stack.
+int32_t nextEntity(DxfEntities* self, uintptr_t* /* queue: records go through the source */) {
+    EntitiesContext* ctx = contextOf(self);
+    ReadDatUtil* reader = ctx->reader;
+    for (;;) {
+        if (ctx->atRangeEnd(self)) return EntityRangeDone;
+        if (ctx->currentHandler == nullptr) {
+            GroupPair pair;
+            if (!reader->readPair(reader, &pair)) return EntityError;
+            // A group of another code than "0" opens no entity (a comment group at the
+            // start of a section, say) and no handler is there to take it: it and the
+            // groups after it are passed over up to the next entity, as for an unlisted
+            // name. A failed read while skipping shows at the next readPair.
+            if (!reader->isCode0(reader) || !ctx->selectHandler(self, pair.value)) {
+                ctx->skipEntity(self);
+                continue;
+            }
+        }
+        return ctx->currentHandler(self) != 0 ? EntityHandled : EntityError;
+    }
+}
+
+// Releases what exists of a dispatcher, in the destructor's order: reader, name nodes,
+// hash, escape decoder, context and handle, then the collaborators it made.
+void destroy(EntitiesContext* ctx, DxfEntities* self) {
+    const Collaborators made = {ctx->ownsStorage, ctx->storage, ctx->ownsStrings, ctx->strings,
+                                ctx->ownsGroups,  ctx->groups,  ctx->ownsLines,   ctx->lines};
+    if (ctx->reader != nullptr) deleteReadDatUtil(ctx->reader);
+    for (EntityNode* head : ctx->buckets) {
+        while (head != nullptr) {
+            EntityNode* next = head->next;
+            wq::freeOne(made.storage, head);
+            head = next;
+        }
+    }
+    if (ctx->hash != nullptr) deleteDxfHash(ctx->hash);
+    if (ctx->decoder != nullptr) deleteMtextConv(ctx->decoder);
+    wq::freeOne(made.storage, ctx);
+    wq::freeOne(made.storage, self);
+    deleteOwned(made);
+}
+
+}  // namespace
+
+DxfEntities* newDxfEntities(DxfSource* source, DxfPublicStorage* storage, DxfStrEtc* strings,
+                            DxfFileStrmIo* lines, DxfGrpId* groups, int32_t start, int32_t end) {
+    // The source's services make whatever is missing, the hash and the escape decoder too.
+    if (source == nullptr || source->services == nullptr) return nullptr;
+    HostServices* services = source->services;
+    Collaborators made = {0, storage, 0, strings, 0, groups, 0, lines};
+    auto fail = [&made]() -> DxfEntities* {
+        deleteOwned(made);
+        return nullptr;
+    };
+
+    if (made.storage == nullptr) {
+        made.storage = newDxfPublicStorage(services, StorageExactSizes);
+        made.ownsStorage = made.storage != nullptr;
+        if (made.storage == nullptr) return nullptr;
+    }
+    if (made.strings == nullptr) {
+        made.strings = newDxfStrEtc(services, made.storage);
+        made.ownsStrings = made.strings != nullptr;
+        if (made.strings == nullptr) return fail();
+    }
+    if (made.groups == nullptr) {
+        made.groups = newDxfGrpId(services, made.storage);
+        made.ownsGroups = made.groups != nullptr;
+        if (made.groups == nullptr) return fail();
+    }
+    if (made.lines == nullptr) {
+        made.lines = newDxfFileStrmIo(services, source->stream, nullptr, made.storage);
+        made.ownsLines = made.lines != nullptr;
+        if (made.lines == nullptr) return fail();
+    }
+
+    // The context comes zero-filled: no current handler, no nodes, and `destroy` below
+    // finds exactly what has been made so far.
+    EntitiesContext* ctx = wq::allocOne<EntitiesContext>(made.storage);
+    if (ctx == nullptr) return fail();
+    ctx->source = source;
+    ctx->ownsStorage = made.ownsStorage;
+    ctx->storage = made.storage;
+    ctx->ownsStrings = made.ownsStrings;
+    ctx->strings = made.strings;
+    ctx->ownsGroups = made.ownsGroups;
+    ctx->groups = made.groups;
+    ctx->ownsLines = made.ownsLines;
+    ctx->lines = made.lines;
+    DxfEntities* self = nullptr;
+    auto undo = [&ctx, &self]() -> DxfEntities* {
+        destroy(ctx, self);
+        return nullptr;
+    };
+
+    ctx->reader = newReadDatUtil(source, made.storage, made.strings, made.lines, made.groups);
+    if (ctx->reader == nullptr) return undo();
+    ctx->startOffset = start;
+    ctx->endOffset = end;
+    ctx->buildEntityTable = buildEntityTable;
+    ctx->selectHandler = selectHandler;
+    ctx->atRangeEnd = atRangeEnd;
+    ctx->skipEntity = skipEntity;
+    ctx->findEntity = findEntity;
+    for (wq::EntityHandler& slot : ctx->handlerSlots) slot = skipHandler;
+    ctx->handlerSlots[EntityAttdef] = forwardToText;
+    ctx->handlerSlots[EntityAttrib] = forwardToText;
+    ctx->handlerSlots[EntityBlock] = forwardToText;
+    ctx->handlerSlots[EntityText] = wq::textHandler;
+
+    ctx->hash = newDxfHash(services, made.storage);
+    if (ctx->hash == nullptr) return undo();
+    ctx->decoder = newMtextConv(services, made.storage, made.strings);
+    if (ctx->decoder == nullptr) return undo();
+    self = wq::allocOne<DxfEntities>(made.storage);
+    if (self == nullptr) return undo();
+    self->context = ctx;
+    self->nextEntity = nextEntity;
+    if (!ctx->buildEntityTable(self)) return undo();
+    if (!made.lines->setPosition(made.lines, start)) return undo();
+    return self;
+}
+
+void deleteDxfEntities(DxfEntities* entities) {
+    if (entities == nullptr || entities->context == nullptr) return;
+    destroy(contextOf(entities), entities);
+}

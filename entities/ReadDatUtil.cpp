@@ -1,0 +1,183 @@
+// Group pair reader: reads a DXF document one group (code line, value line) at a time,
+// cleans the code line of blanks, and can step back by one group or one value line.
+#include "ReadDatUtil.h"
+
+#include "DxfVocabulary.h"
+#include "Pool.hpp"
+
+namespace {
+
+constexpr int32_t kLineBytes = DxfLineBytes;
+
+struct ReaderContext {
+    DxfSource* source;  // its services and stream serve only to create missing collaborators
+    int32_t ownsStorage;
+    DxfPublicStorage* storage;
+    int32_t ownsGroups;
+    DxfGrpId* groups;
+    int32_t ownsLines;
+    DxfFileStrmIo* lines;
+    int32_t ownsStrings;
+    DxfStrEtc* strings;
+    int32_t codeLineStart;   // -1 when there is nothing to step back to
+    int32_t valueLineStart;  // -1 when there is nothing to step back to
+    char codeBuffer[kLineBytes];
+    char valueBuffer[kLineBytes];
+};
+
+// The collaborators of a reader and which of them it made.
+struct Collaborators {
+    int32_t ownsStorage;
+    DxfPublicStorage* storage;
+    int32_t ownsGroups;
+    DxfGrpId* groups;
+    int32_t ownsLines;
+    DxfFileStrmIo* lines;
+    int32_t ownsStrings;
+    DxfStrEtc* strings;
+};
+
+ReaderContext* contextOf(ReadDatUtil* self) { return static_cast<ReaderContext*>(self->context); }
+
+// Deletes what the reader made: group table, stream, string utilities, then the storage.
+void deleteOwned(const Collaborators& made) {
+    if (made.ownsGroups) deleteDxfGrpId(made.groups);
+    if (made.ownsLines) deleteDxfFileStrmIo(made.lines);
+    if (made.ownsStrings) deleteDxfStrEtc(made.strings);
+    if (made.ownsStorage) deleteDxfPublicStorage(made.storage);
+}
+
+// 1 when the last group's code is `index` in the group code table, else 0.
+int32_t codeIs(ReadDatUtil* self, int32_t index) {
+    ReaderContext* ctx = contextOf(self);
+    GroupInfo info;
+    return ctx->groups->findGroupId(ctx->groups, ctx->codeBuffer, &info) == 1 &&
+           info.index == index;
+}
+
+int32_t isCode0(ReadDatUtil* self) { return codeIs(self, GroupCode0); }
+
+int32_t isCode9(ReadDatUtil* self) { return codeIs(self, GroupCode9); }
+
+// Reads one line into `buffer`; its length, or -1 when no line could be read.
+int32_t readInto(ReaderContext* ctx, char* buffer) {
+    const int32_t length = ctx->lines->readLine(ctx->lines, buffer, kLineBytes);
+    // The line stream ends every line inside the buffer; clearing the last byte as well
+    // keeps every later string operation inside the buffer whatever the stream did.
+    buffer[kLineBytes - 1] = '\0';
+    return length;
+}
+
+// Reads the next group into the reader's buffers; 1, or 0 when a line cannot be read.
+int32_t readPair(ReadDatUtil* self, GroupPair* pair) {
+    ReaderContext* ctx = contextOf(self);
+    DxfFileStrmIo* lines = ctx->lines;
+    const int32_t codeStart = lines->position(lines);
+    ctx->codeLineStart = -1;
+    ctx->valueLineStart = -1;
+    if (readInto(ctx, ctx->codeBuffer) < 0) return 0;
+    ctx->codeLineStart = codeStart;
+    const int32_t valueStart = lines->position(lines);
+    if (readInto(ctx, ctx->valueBuffer) < 0) return 0;
+    ctx->valueLineStart = valueStart;
+    // A failed seek reads as an empty line without moving the stream. When neither line
+    // moved it, the stream cannot move at all, and delivering empty groups would keep
+    // every caller that reads up to the next entity going round forever.
+    if (lines->position(lines) == codeStart) return 0;
+    ctx->strings->deleteChar(ctx->strings, ctx->codeBuffer, ' ');
+    pair->code = ctx->codeBuffer;
+    pair->value = ctx->valueBuffer;
+    return 1;
+}
+
+// Moves the stream back to `*start`, once; what setPosition answered, or 0 when the
+// offset has been used already.
+int32_t stepBack(ReaderContext* ctx, int32_t* start) {
+    if (*start < 0) return 0;
+    const int32_t offset = *start;
+    *start = -1;
+    return ctx->lines->setPosition(ctx->lines, offset) != 0 ? 1 : 0;
+}
+
+int32_t backToValue(ReadDatUtil* self) {
+    ReaderContext* ctx = contextOf(self);
+    return stepBack(ctx, &ctx->valueLineStart);
+}
+
+int32_t backToPair(ReadDatUtil* self) {
+    ReaderContext* ctx = contextOf(self);
+    return stepBack(ctx, &ctx->codeLineStart);
+}
+
+}  // namespace
+
+ReadDatUtil* newReadDatUtil(DxfSource* source, DxfPublicStorage* storage, DxfStrEtc* strings,
+                            DxfFileStrmIo* lines, DxfGrpId* groups) {
+    HostServices* services = source != nullptr ? source->services : nullptr;
+    HostStream* hostStream = source != nullptr ? source->stream : nullptr;
+    Collaborators made = {0, storage, 0, groups, 0, lines, 0, strings};
+    auto fail = [&made]() -> ReadDatUtil* {
+        deleteOwned(made);
+        return nullptr;
+    };
+
+    // Missing collaborators are made in this order; a failure deletes the ones made
+    // before it, in the destructor's order.
+    if (made.storage == nullptr) {
+        made.storage = newDxfPublicStorage(services, StorageExactSizes);
+        made.ownsStorage = made.storage != nullptr;
+        if (made.storage == nullptr) return nullptr;
+    }
+    if (made.strings == nullptr) {
+        made.strings = newDxfStrEtc(services, made.storage);
+        made.ownsStrings = made.strings != nullptr;
+        if (made.strings == nullptr) return fail();
+    }
+    if (made.lines == nullptr) {
+        // The stream makes its own string utilities, even when the reader has made some.
+        made.lines = newDxfFileStrmIo(services, hostStream, nullptr, made.storage);
+        made.ownsLines = made.lines != nullptr;
+        if (made.lines == nullptr) return fail();
+    }
+    if (made.groups == nullptr) {
+        made.groups = newDxfGrpId(services, made.storage);
+        made.ownsGroups = made.groups != nullptr;
+        if (made.groups == nullptr) return fail();
+    }
+
+    ReaderContext* ctx = wq::allocOne<ReaderContext>(made.storage);
+    ReadDatUtil* self = ctx != nullptr ? wq::allocOne<ReadDatUtil>(made.storage) : nullptr;
+    if (self == nullptr) {
+        wq::freeOne(made.storage, ctx);
+        return fail();
+    }
+    ctx->source = source;
+    ctx->ownsStorage = made.ownsStorage;
+    ctx->storage = made.storage;
+    ctx->ownsGroups = made.ownsGroups;
+    ctx->groups = made.groups;
+    ctx->ownsLines = made.ownsLines;
+    ctx->lines = made.lines;
+    ctx->ownsStrings = made.ownsStrings;
+    ctx->strings = made.strings;
+    // Nothing has been read yet, so there is nothing to step back to.
+    ctx->codeLineStart = -1;
+    ctx->valueLineStart = -1;
+    self->context = ctx;
+    self->isCode0 = isCode0;
+    self->isCode9 = isCode9;
+    self->readPair = readPair;
+    self->backToValue = backToValue;
+    self->backToPair = backToPair;
+    return self;
+}
+
+void deleteReadDatUtil(ReadDatUtil* reader) {
+    if (reader == nullptr || reader->context == nullptr) return;
+    ReaderContext* ctx = contextOf(reader);
+    const Collaborators made = {ctx->ownsStorage, ctx->storage, ctx->ownsGroups, ctx->groups,
+                                ctx->ownsLines,   ctx->lines,   ctx->ownsStrings, ctx->strings};
+    wq::freeOne(made.storage, reader);
+    wq::freeOne(made.storage, ctx);
+    deleteOwned(made);
+}
