@@ -1,0 +1,221 @@
+// Line stream: reads the host's document one line per call from any byte offset, taking
+// LF, CR LF and a lone CR as line ends. Each call costs one host seek and one host read;
+// nothing is buffered between calls.
+#include <cstring>
+
+#include "DxfFileStrmIo.h"
+#include "Pool.hpp"
+
+namespace {
+
+constexpr int32_t kSeekFromStart = 0;
+constexpr int32_t kSeekFromEnd = 2;
+
+struct FileStrmIoContext {
+    int32_t ownsStrings;  // 1 when newDxfFileStrmIo made the string utilities
+    // Held for its owner's sake: readLine finds line ends by the same rules as the string
+    // search, but on the unterminated bytes the host read, which a string search would overrun.
+    DxfStrEtc* strings;
+    int32_t ownsStorage;  // 1 when newDxfFileStrmIo made the storage
+    DxfPublicStorage* storage;
+    HostStream* stream;
+    int32_t opened;    // 1 once the host's open succeeded: the destructor closes only then
+    int32_t fileSize;  // measured once, at creation
+    int32_t position;  // where the next readLine reads
+    int32_t lineStart;  // where the most recent readLine began
+    int32_t (*measureSize)(DxfFileStrmIo* self);
+    int32_t (*seekStream)(DxfFileStrmIo* self, int32_t offset, int32_t whence);
+    int32_t (*tellStream)(DxfFileStrmIo* self);
+    int32_t (*readStream)(DxfFileStrmIo* self, void* buffer, int32_t size);
+    // 1 after a readLine or setPosition whose seek failed, until a seek succeeds. A host
+    // that cannot seek would otherwise make readLine give empty lines forever to callers
+    // that read until a negative result: the first failed seek gives an empty line, every
+    // further one in a row the end of the data.
+    int32_t seekFailed;
+};
+
+FileStrmIoContext* contextOf(DxfFileStrmIo* self) {
+    return static_cast<FileStrmIoContext*>(self->context);
+}
+
+// 1 when the host moved the stream (its seek answered exactly 1), else 0.
+int32_t seekStream(DxfFileStrmIo* self, int32_t offset, int32_t whence) {
+    HostStream* stream = contextOf(self)->stream;
+    if (stream->seek == nullptr) return 0;
+    return stream->seek(stream, offset, whence) == 1 ? 1 : 0;
+}
+
+// The host's current offset, or -1 when the stream has no tell.
+int32_t tellStream(DxfFileStrmIo* self) {
+    HostStream* stream = contextOf(self)->stream;
+    return stream->tell == nullptr ? -1 : stream->tell(stream);
+}
+
+// Bytes the host read into buffer, 0 at the end of data or on a failed read. A host that
+// claims more than it was asked for is held to size, so nothing beyond the buffer is used.
+int32_t readStream(DxfFileStrmIo* self, void* buffer, int32_t size) {
+    HostStream* stream = contextOf(self)->stream;
+    if (stream->read == nullptr) return 0;
+    const int32_t got = stream->read(stream, buffer, size);
+    if (got < 1) return 0;
+    return got > size ? size : got;
+}
+
+// The document size, leaving the host stream where it stood; 0 when it cannot be measured.
+int32_t measureSize(DxfFileStrmIo* self) {
+    FileStrmIoContext* ctx = contextOf(self);
+    const int32_t here = ctx->tellStream(self);
+    if (here < 0) return 0;
+    if (!ctx->seekStream(self, 0, kSeekFromEnd)) return 0;
+    const int32_t size = ctx->tellStream(self);
+    if (!ctx->seekStream(self, here, kSeekFromStart)) return 0;
+    // A tell that fails at the end is as good as no size at all.
+    return size < 0 ? 0 : size;
+}
+
+// 1 when the position is set and the host stream moved there; 0 when the host's seek failed
+// (the position is recorded all the same) or the offset lies beyond the document.
+int32_t setPosition(DxfFileStrmIo* self, int32_t offset) {
+    FileStrmIoContext* ctx = contextOf(self);
+    // Compared unsigned, so a negative offset is beyond any document. The size itself is
+    // allowed: reading there gives the end of the data.
+    if (static_cast<uint32_t>(offset) > static_cast<uint32_t>(ctx->fileSize)) return 0;
+    ctx->position = offset;
+    const int32_t moved = ctx->seekStream(self, offset, kSeekFromStart);
+    ctx->seekFailed = !moved;
+    return moved;
+}
+
+// Index of the first byte c among the first length bytes of bytes, or -1.
+int32_t indexIn(const char* bytes, int32_t length, char c) {
+    const void* hit = std::memchr(bytes, c, static_cast<size_t>(length));
+    return hit == nullptr ? -1 : static_cast<int32_t>(static_cast<const char*>(hit) - bytes);
+}
+
+// Reads the line at the position into buffer and moves past it. Returns the line's length
+// (0 for an empty line and for the first of a run of failed seeks), or -1 at the end of
+// the data, on a failed read, on a repeated failed seek, or for a buffer too small to hold
+// a byte and its terminator. Only a line that is delivered moves the position.
+int32_t readLine(DxfFileStrmIo* self, char* buffer, int32_t size) {
+    FileStrmIoContext* ctx = contextOf(self);
+    const int32_t start = self->position(self);
+    ctx->lineStart = start;
+    if (buffer == nullptr || size < 2) return -1;
+    if (!ctx->seekStream(self, start, kSeekFromStart)) {
+        const int32_t again = ctx->seekFailed;
+        ctx->seekFailed = 1;
+        if (again) return -1;
+        buffer[0] = '\0';  // callers take a result of 0 as an empty line in their buffer
+        return 0;
+    }
+    ctx->seekFailed = 0;
+    const int32_t got = ctx->readStream(self, buffer, size);
+    if (got == 0) return -1;
+
+    // The host does not terminate what it reads, so the search is held to the bytes read,
+    // and like a string search it stops at a zero byte among them.
+    const int32_t zero = indexIn(buffer, got, '\0');
+    const int32_t searched = zero < 0 ? got : zero;
+    // An LF anywhere wins: a lone CR ends a line only when the block holds no LF.
+    int32_t end = indexIn(buffer, searched, '\n');
+    if (end < 0) end = indexIn(buffer, searched, '\r');
+
+    if (end < 0) {
+        // No line end: the block is the line. Callers take their buffer as a string, so a
+        // full block gives up its last byte to the terminator and the next call reads that
+        // byte again: a long line comes out in pieces of size-1 bytes, none lost or doubled.
+        // A line whose end lies within the block (size-1 bytes and its LF) still comes whole.
+        const int32_t length = got < size ? got : size - 1;
+        buffer[length] = '\0';
+        ctx->position = start + length;
+        return length;
+    }
+    buffer[end] = '\0';
+    int32_t length = end;
+    if (end > 0 && buffer[end - 1] == '\r') {  // only one CR before the LF is dropped
+        buffer[end - 1] = '\0';
+        length = end - 1;
+    }
+    ctx->position = start + end + 1;
+    return length;
+}
+
+// The document size measured at creation.
+int32_t fileSize(DxfFileStrmIo* self) { return contextOf(self)->fileSize; }
+
+// The offset of the next line to read.
+int32_t position(DxfFileStrmIo* self) { return contextOf(self)->position; }
+
+// The offset at which the most recent readLine began.
+int32_t lineStart(DxfFileStrmIo* self) { return contextOf(self)->lineStart; }
+
+}  // namespace
+
+DxfFileStrmIo* newDxfFileStrmIo(HostServices* services, HostStream* stream, DxfStrEtc* strings,
+                                DxfPublicStorage* storage) {
+    if (services == nullptr || stream == nullptr) return nullptr;
+    const int32_t ownsStorage = storage == nullptr;  // 1 when this object makes its own pool
+    if (ownsStorage && (storage = newDxfPublicStorage(services, StorageExactSizes)) == nullptr) {
+        return nullptr;
+    }
+    FileStrmIoContext* ctx = wq::allocOne<FileStrmIoContext>(storage);
+    const int32_t ownsStrings = strings == nullptr;
+    if (ctx != nullptr && ownsStrings) strings = newDxfStrEtc(services, storage);
+    DxfFileStrmIo* self =
+        ctx != nullptr && strings != nullptr ? wq::allocOne<DxfFileStrmIo>(storage) : nullptr;
+
+    // Undoes, in the destructor's order, whatever exists; the blocks go back to a storage
+    // the caller gave, and with the storage when it is ours.
+    auto fail = [&]() -> DxfFileStrmIo* {
+        if (ctx != nullptr && ctx->opened && stream->close != nullptr) stream->close(stream);
+        if (ownsStrings && strings != nullptr) deleteDxfStrEtc(strings);
+        if (ownsStorage) {
+            deleteDxfPublicStorage(storage);
+        } else {
+            wq::freeOne(storage, self);
+            wq::freeOne(storage, ctx);
+        }
+        return nullptr;
+    };
+    if (self == nullptr) return fail();
+
+    ctx->ownsStrings = ownsStrings;
+    ctx->strings = strings;
+    ctx->ownsStorage = ownsStorage;
+    ctx->storage = storage;
+    ctx->measureSize = measureSize;
+    ctx->seekStream = seekStream;
+    ctx->tellStream = tellStream;
+    ctx->readStream = readStream;
+    ctx->position = 0;
+    // Before any readLine the most recent line is taken to begin where reading begins.
+    ctx->lineStart = 0;
+    ctx->stream = stream;
+    ctx->opened = 0;
+    ctx->seekFailed = 0;
+    self->context = ctx;
+    self->setPosition = setPosition;
+    self->readLine = readLine;
+    self->fileSize = fileSize;
+    self->position = position;
+    self->lineStart = lineStart;
+
+    if (stream->open == nullptr || stream->open(stream) == 0) return fail();
+    ctx->opened = 1;
+    // An empty document is refused like one that cannot be measured.
+    ctx->fileSize = ctx->measureSize(self);
+    if (ctx->fileSize == 0) return fail();
+    return self;
+}
+
+void deleteDxfFileStrmIo(DxfFileStrmIo* lines) {
+    if (lines == nullptr) return;
+    // Everything is read out first: the context is a block of the storage deleted last.
+    const FileStrmIoContext* ctx = contextOf(lines);
+    HostStream* stream = ctx->stream;
+    DxfStrEtc* strings = ctx->ownsStrings ? ctx->strings : nullptr;
+    DxfPublicStorage* storage = ctx->ownsStorage ? ctx->storage : nullptr;
+    if (ctx->opened && stream->close != nullptr) stream->close(stream);
+    if (strings != nullptr) deleteDxfStrEtc(strings);
+    if (storage != nullptr) deleteDxfPublicStorage(storage);
+}
