@@ -2,6 +2,7 @@
 // and in which order, errors that stop delivery or are retried, the host's work buffer,
 // and every host allocation failing in turn from start to shutdown.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <string>
 #include <vector>
@@ -216,12 +217,42 @@ TEST(ReaderEntry, AfterAHandlerErrorQueuedRecordsComeFirstThenTheSectionResumes)
     EXPECT_EQ(host.poolBlocksLive(), 0);
 }
 
-TEST(ReaderEntry, AWholeSectionWithoutTextIsWalkedInOneCall) {
-    // A recursive delivery loop would run out of stack here.
+// Runs `body` on a thread with a stack of `bytes`, so that a deep recursion shows as a
+// crash instead of passing on a large default stack.
+void onSmallStack(size_t bytes, void (*body)(void*), void* argument) {
+    struct Call {
+        void (*body)(void*);
+        void* argument;
+    } call{body, argument};
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, bytes), 0);
+    pthread_t thread;
+    const auto run = [](void* raw) -> void* {
+        Call* c = static_cast<Call*>(raw);
+        c->body(c->argument);
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attributes, run, &call), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attributes);
+}
+
+TEST(ReaderEntry, AWholeSectionWithoutTextIsWalkedInOneCallOnASmallStack) {
+    // 60000 entities before the first record: a delivery loop that recursed once per
+    // handler call would need megabytes of stack.
     std::string doc = "0\nSECTION\n2\nENTITIES\n";
     for (int i = 0; i < 60000; ++i) doc += "0\nLINE\n8\n0\n";
     doc += "0\nTEXT\n1\nx\n0\nENDSEC\n0\nEOF\n";
-    EXPECT_EQ(transcribe(doc), (Lines{"S", "T 78", "E", "D"}));
+    struct Job {
+        std::string doc;
+        Lines got;
+    } job{doc, {}};
+    onSmallStack(1 << 20, [](void* raw) {
+        Job* j = static_cast<Job*>(raw);
+        j->got = transcribe(j->doc);
+    }, &job);
+    EXPECT_EQ(job.got, (Lines{"S", "T 78", "E", "D"}));
 }
 
 TEST(ReaderEntry, WorkBufferIsMadeOnceOnRequestOneOnly) {
