@@ -55,15 +55,18 @@ int32_t codeIs(ReadDatUtil* self, int32_t index) {
            info.index == index;
 }
 
+// 1 when the last group opens an entity or section (code "0"), else 0.
 int32_t isCode0(ReadDatUtil* self) { return codeIs(self, GroupCode0); }
 
+// 1 when the last group names a header variable (code "9"), else 0.
 int32_t isCode9(ReadDatUtil* self) { return codeIs(self, GroupCode9); }
 
 // Reads one line into `buffer`; its length, or -1 when no line could be read.
 int32_t readInto(ReaderContext* ctx, char* buffer) {
     const int32_t length = ctx->lines->readLine(ctx->lines, buffer, kLineBytes);
-    // The line stream ends every line inside the buffer; clearing the last byte as well
-    // keeps every later string operation inside the buffer whatever the stream did.
+    // The line stream ends every line it delivers inside the buffer, but a failed read may
+    // leave whatever the host wrote there; with the last byte cleared, isCode0 and isCode9
+    // after a failed readPair still look at a string that ends inside the buffer.
     buffer[kLineBytes - 1] = '\0';
     return length;
 }
@@ -80,10 +83,6 @@ int32_t readPair(ReadDatUtil* self, GroupPair* pair) {
     const int32_t valueStart = lines->position(lines);
     if (readInto(ctx, ctx->valueBuffer) < 0) return 0;
     ctx->valueLineStart = valueStart;
-    // A failed seek reads as an empty line without moving the stream. When neither line
-    // moved it, the stream cannot move at all, and delivering empty groups would keep
-    // every caller that reads up to the next entity going round forever.
-    if (lines->position(lines) == codeStart) return 0;
     ctx->strings->deleteChar(ctx->strings, ctx->codeBuffer, ' ');
     pair->code = ctx->codeBuffer;
     pair->value = ctx->valueBuffer;
@@ -99,11 +98,13 @@ int32_t stepBack(ReaderContext* ctx, int32_t* start) {
     return ctx->lines->setPosition(ctx->lines, offset) != 0 ? 1 : 0;
 }
 
+// Makes the next readPair start at the last value line; 1, or 0 when it cannot.
 int32_t backToValue(ReadDatUtil* self) {
     ReaderContext* ctx = contextOf(self);
     return stepBack(ctx, &ctx->valueLineStart);
 }
 
+// Makes the next readPair deliver the last group again; 1, or 0 when it cannot.
 int32_t backToPair(ReadDatUtil* self) {
     ReaderContext* ctx = contextOf(self);
     return stepBack(ctx, &ctx->codeLineStart);
