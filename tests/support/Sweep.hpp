@@ -1,0 +1,39 @@
+// Allocation-failure sweep: one attempt per failing allocation index, each on a fresh test
+// host, first failing that allocation alone and then it and every later one.
+#ifndef WQTEST_SWEEP_HPP
+#define WQTEST_SWEEP_HPP
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "FakeHost.hpp"
+
+namespace wqtest {
+
+// `attempt(host, fault)` does one whole job and arms the fault with `host.allocFault =
+// fault` at the point from which allocations should fail (so set-up can stay clean).
+// After every attempt the host must hold no pool block and have seen no foreign free; the
+// sweep ends when an attempt runs with no failure injected.
+template <class Attempt>
+void sweepAllocations(const std::string& document, Attempt attempt) {
+    for (bool persistent : {false, true}) {
+        for (int32_t failAt = 0;; ++failAt) {
+            FakeHost host(document);
+            Fault fault;
+            fault.failAt = failAt;
+            fault.persistent = persistent;
+            attempt(host, fault);
+            SCOPED_TRACE(::testing::Message() << "failing allocation " << failAt
+                                              << (persistent ? " and later" : " only"));
+            EXPECT_EQ(host.poolBlocksLive(), 0);
+            EXPECT_EQ(host.foreignFrees, 0);
+            EXPECT_EQ(host.opens, host.closes);
+            if (host.allocFault.injected == 0) break;
+        }
+    }
+}
+
+}  // namespace wqtest
+
+#endif
