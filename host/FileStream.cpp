@@ -1,9 +1,12 @@
-// HostStream over a file on disk, through the POSIX file calls.
+// HostStream over a file on disk, through the POSIX file calls and a window of the file
+// kept in memory.
 #include "FileStream.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -17,50 +20,79 @@ int32_t openFile(HostStream* stream) {
     FileStream* s = self(stream);
     if (s->fd >= 0) return 1;
     s->fd = ::open(s->path, O_RDONLY | O_CLOEXEC);
-    if (s->fd < 0) {
+    struct stat info;
+    if (s->fd < 0 || fstat(s->fd, &info) != 0) {
         s->lastError = errno;
+        if (s->fd >= 0) ::close(s->fd);
+        s->fd = -1;
         return 0;
     }
+    s->size = info.st_size;
+    s->position = 0;
+    s->windowStart = 0;
+    s->windowBytes = 0;
     return 1;
 }
 
-// Fills the buffer as far as the file allows: a short read from the kernel is not the end.
-int32_t readFile(HostStream* stream, void* buffer, int32_t size) {
-    FileStream* s = self(stream);
-    if (s->fd < 0 || size <= 0) return 0;
-    char* out = static_cast<char*>(buffer);
-    int32_t total = 0;
+// Reads at `offset` until `size` bytes or the end of the file; -1 on a failed read.
+int64_t readAt(FileStream* s, char* out, int64_t size, int64_t offset) {
+    int64_t total = 0;
     while (total < size) {
-        const ssize_t got = ::read(s->fd, out + total, static_cast<size_t>(size - total));
+        const ssize_t got = ::pread(s->fd, out + total, static_cast<size_t>(size - total),
+                                    static_cast<off_t>(offset + total));
         if (got < 0) {
             if (errno == EINTR) continue;
             s->lastError = errno;
             return total > 0 ? total : -1;
         }
         if (got == 0) break;
-        total += static_cast<int32_t>(got);
+        total += got;
     }
     return total;
+}
+
+// Fills the buffer as far as the file allows, from the window when it holds the bytes.
+int32_t readFile(HostStream* stream, void* buffer, int32_t size) {
+    FileStream* s = self(stream);
+    if (s->fd < 0 || size <= 0) return 0;
+    char* out = static_cast<char*>(buffer);
+    if (size > kFileWindowBytes) {
+        const int64_t got = readAt(s, out, size, s->position);
+        if (got > 0) s->position += got;
+        return static_cast<int32_t>(got);
+    }
+    const int64_t windowEnd = s->windowStart + s->windowBytes;
+    const bool inWindow = s->position >= s->windowStart && s->position <= windowEnd;
+    // The window serves the read when it holds all of it, or everything up to the end.
+    if (!inWindow || (s->position + size > windowEnd && windowEnd < s->size)) {
+        const int64_t got = readAt(s, s->window, kFileWindowBytes, s->position);
+        if (got < 0) return -1;
+        s->windowStart = s->position;
+        s->windowBytes = static_cast<int32_t>(got);
+    }
+    const int64_t available = s->windowStart + s->windowBytes - s->position;
+    const int32_t count = static_cast<int32_t>(std::min<int64_t>(size, available));
+    if (count <= 0) return 0;
+    std::memcpy(out, s->window + (s->position - s->windowStart), static_cast<size_t>(count));
+    s->position += count;
+    return count;
 }
 
 int32_t seekFile(HostStream* stream, int32_t offset, int32_t whence) {
     FileStream* s = self(stream);
     if (s->fd < 0) return 0;
-    const int mode = whence == 2 ? SEEK_END : whence == 1 ? SEEK_CUR : SEEK_SET;
-    if (::lseek(s->fd, static_cast<off_t>(offset), mode) < 0) {
-        s->lastError = errno;
-        return 0;
-    }
+    const int64_t base = whence == 2 ? s->size : whence == 1 ? s->position : 0;
+    const int64_t target = base + offset;
+    if (target < 0) return 0;
+    s->position = target;
     return 1;
 }
 
 // The reader's offsets are 32-bit: a position beyond them reads as a failure.
 int32_t tellFile(HostStream* stream) {
     FileStream* s = self(stream);
-    if (s->fd < 0) return -1;
-    const off_t at = ::lseek(s->fd, 0, SEEK_CUR);
-    if (at < 0 || at > INT32_MAX) return -1;
-    return static_cast<int32_t>(at);
+    if (s->fd < 0 || s->position > INT32_MAX) return -1;
+    return static_cast<int32_t>(s->position);
 }
 
 int32_t closeFile(HostStream* stream) {
@@ -74,7 +106,7 @@ int32_t closeFile(HostStream* stream) {
 }  // namespace
 
 void initFileStream(FileStream* stream, const char* path) {
-    std::memset(stream, 0, sizeof *stream);
+    std::memset(&stream->table, 0, sizeof stream->table);
     stream->table.open = openFile;
     stream->table.read = readFile;
     stream->table.seek = seekFile;
@@ -82,6 +114,9 @@ void initFileStream(FileStream* stream, const char* path) {
     stream->table.close = closeFile;
     stream->path = path;
     stream->fd = -1;
+    stream->lastError = 0;
+    stream->size = stream->position = stream->windowStart = 0;
+    stream->windowBytes = 0;
 }
 
 void finishFileStream(FileStream* stream) { closeFile(&stream->table); }

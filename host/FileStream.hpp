@@ -1,4 +1,7 @@
-// A HostStream over a file on disk, opened when the reader asks for it.
+// A HostStream over a file on disk, opened when the reader asks for it. Reads go through
+// a window of the file kept in memory: the reader seeks back to the start of every line
+// and reads a whole line buffer each time, which would otherwise cost two system calls
+// per line.
 #ifndef WQHOST_FILE_STREAM_HPP
 #define WQHOST_FILE_STREAM_HPP
 
@@ -8,13 +11,20 @@
 
 namespace wqhost {
 
+constexpr int32_t kFileWindowBytes = 1 << 16;
+
 // The table comes first, so the reader's HostStream* is the FileStream*. The path is
 // not copied; it must outlive the stream.
 struct FileStream {
     HostStream table;
     const char* path;
-    int fd;            // -1 while closed
+    int fd;             // -1 while closed
     int32_t lastError;  // errno of the last failed system call, 0 if none
+    int64_t size;       // measured at open
+    int64_t position;   // where the next read starts
+    int64_t windowStart;  // file offset of window[0]
+    int32_t windowBytes;  // valid bytes in window
+    char window[kFileWindowBytes];
 };
 
 // Fills every slot the reader uses; reportError stays null (set it to receive messages).

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -113,6 +114,40 @@ TEST(FileStream, ReadsAFileAndReportsAMissingOne) {
     wqhost::initFileStream(&missing, path);
     EXPECT_EQ(missing.table.open(&missing.table), 0);
     EXPECT_NE(missing.lastError, 0);
+}
+
+// The window must give the same bytes as the file wherever a read starts and ends: across
+// the window's edge, backwards, at the end, and larger than the window itself.
+TEST(FileStream, WindowedReadsMatchTheFileEverywhere) {
+    char path[] = "/tmp/wqhostXXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    std::string doc(3 * wqhost::kFileWindowBytes + 123, '\0');
+    for (size_t i = 0; i < doc.size(); ++i) doc[i] = static_cast<char>(i * 7919 % 251);
+    ASSERT_EQ(write(fd, doc.data(), doc.size()), static_cast<ssize_t>(doc.size()));
+    close(fd);
+
+    wqhost::FileStream f;
+    wqhost::initFileStream(&f, path);
+    HostStream* s = &f.table;
+    ASSERT_NE(s->open(s), 0);
+    const int32_t n = static_cast<int32_t>(doc.size());
+    const int32_t window = wqhost::kFileWindowBytes;
+    const struct { int32_t offset, size; } reads[] = {
+        {0, 2048}, {window - 10, 2048}, {5, 100}, {window * 3, 2048}, {n - 1, 2048},
+        {n, 2048}, {100, window + 5000}, {window + 1, 2048}};
+    std::string buffer(window + 5000, '\0');
+    for (const auto& r : reads) {
+        SCOPED_TRACE(r.offset);
+        ASSERT_EQ(s->seek(s, r.offset, 0), 1);
+        const int32_t expected = std::min(r.size, n - r.offset);
+        ASSERT_EQ(s->read(s, &buffer[0], r.size), expected);
+        EXPECT_EQ(buffer.compare(0, static_cast<size_t>(expected), doc, static_cast<size_t>(r.offset),
+                                 static_cast<size_t>(expected)), 0);
+        EXPECT_EQ(s->tell(s), r.offset + expected);
+    }
+    wqhost::finishFileStream(&f);
+    std::remove(path);
 }
 
 }  // namespace
