@@ -8,42 +8,26 @@
 
 #include "DxfStrEtc.h"
 #include "FakeHost.hpp"
+#include "Sweep.hpp"
 
 namespace {
 
 class StrEtc : public ::testing::Test {
 protected:
     wqtest::FakeHost host;
-    DxfStrEtc* s = nullptr;
-    // A copy of the handle without a context, for the operations that test for one.
-    DxfStrEtc bare{};
-
-    void SetUp() override {
-        s = newDxfStrEtc(host.services(), nullptr);
-        ASSERT_NE(s, nullptr);
-        bare = *s;
-        bare.context = nullptr;
-    }
+    DxfStrEtc* s = newDxfStrEtc(host.services(), nullptr);
     void TearDown() override {
         deleteDxfStrEtc(s);
         EXPECT_EQ(host.poolBlocksLive(), 0);
     }
-    // Runs an in-place edit on a private copy and gives back what is left.
-    template <class Edit>
-    static std::string edited(const std::string& text, Edit edit) {
-        char buffer[64];
-        std::memcpy(buffer, text.c_str(), text.size() + 1);
-        edit(buffer);
-        return buffer;
-    }
 };
 
-TEST_F(StrEtc, SubstringSearchesFindWholeOccurrencesOnly) {
+TEST_F(StrEtc, Searches) {
+    ASSERT_NE(s, nullptr);
     struct Case { const char* text; const char* sub; int32_t index; } cases[] = {
-        {"abcabc", "bc", 1},   {"abc", "abc", 0},  {"xyzab", "ab", 3},  // at the very end
-        {"ab", "abc", -1},     {"xab", "abc", -1},                      // never past the end
-        {"abc", "", -1},       {"", "", -1},       {"", "a", -1},       // empty never found
-        {"aab", "ab", 1},      {"abd", "abc", -1},
+        {"abcabc", "bc", 1}, {"xyzab", "ab", 3}, {"aab", "ab", 1}, {"abd", "abc", -1},
+        {"xab", "abc", -1},                                     // never past the end
+        {"abc", "", -1},     {"", "", -1},       {"", "a", -1}, // empty never found
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.text) + " / " + c.sub);
@@ -51,146 +35,100 @@ TEST_F(StrEtc, SubstringSearchesFindWholeOccurrencesOnly) {
         EXPECT_EQ(s->searchString(s, c.text, c.sub), c.index);
     }
     EXPECT_EQ(s->findAnyOf(s, "hello world", " o"), 4);
-    EXPECT_EQ(s->findAnyOf(s, "hello", "xyz"), -1);
     EXPECT_EQ(s->findAnyOf(s, "hello", ""), -1);
+    EXPECT_EQ(s->lastNotOf(s, "a \t", " \t"), 1);  // a length, not an index
+    EXPECT_EQ(s->lastNotOf(s, "abc", ""), 3);
+    EXPECT_EQ(s->lastNotOf(s, "   ", " "), -1);  // all trimmed is -1, not 0
+    EXPECT_EQ(s->lastNotOf(s, "", " "), -1);
+    EXPECT_EQ(s->firstNotOf(s, "  ab", " "), 2);  // an index
+    EXPECT_EQ(s->firstNotOf(s, "abc", ""), 0);
+    EXPECT_EQ(s->firstNotOf(s, "   ", " "), -1);
+    const char kanji[] = {'\x81', '\x40', '\x00', '\x41', '\x12', '\x00'};
+    EXPECT_EQ(s->wideLength(s, kanji), 2);  // a zero first byte does not end the text
+    EXPECT_EQ(s->wideLength(s, "A"), 0);
+    EXPECT_EQ(s->wideLength(s, nullptr), 0);
     // Without a context the guarded operations answer "nothing" instead of crashing.
-    EXPECT_EQ(bare.findString(&bare, "abc", "b"), -1);
-    EXPECT_EQ(bare.findAnyOf(&bare, "abc", "b"), -1);
+    DxfStrEtc bare = *s;
+    bare.context = nullptr;
     char text[] = "abc";
+    EXPECT_EQ(bare.findString(&bare, text, "b"), -1);
+    EXPECT_EQ(bare.findAnyOf(&bare, text, "b"), -1);
     EXPECT_EQ(bare.deleteString(&bare, text, "b"), nullptr);
     EXPECT_STREQ(text, "abc");
 }
 
-TEST_F(StrEtc, DeleteCharsRemovesEveryByteOfTheSet) {
-    struct Case { const char* text; const char* set; const char* left; } cases[] = {
-        {" a b ", " ", "ab"},       {"a \tb\t", " \t", "ab"},  {"  a  ", "", "  a  "},
-        {"aaaa", "a", ""},          {"abcabc", "ca", "bb"},    {"", "a", ""},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(edited(c.text, [&](char* b) { EXPECT_EQ(s->deleteChars(s, b, c.set), b); }),
-                  c.left) << c.text << " less " << c.set;
-    }
-}
-
-TEST_F(StrEtc, DeleteStringRemovesOccurrencesLeftToRightWithoutOverlap) {
-    struct Case { const char* text; const char* sub; const char* left; } cases[] = {
-        {"XXXX", "XX", ""},   {"XXX", "XX", "X"},   {"aXXbXX", "XX", "ab"},
-        {"aabb", "ab", "ab"},  // the join makes a new "ab" that starts before the cut: it stays
-        {"abab", "ab", ""},   {"abc", "", "abc"},   {"abc", "x", "abc"},   {"abc", "abc", ""},
-        {"xabyab", "ab", "xy"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(edited(c.text, [&](char* b) { EXPECT_EQ(s->deleteString(s, b, c.sub), b); }),
-                  c.left) << c.text << " less " << c.sub;
-    }
-}
-
-TEST_F(StrEtc, NotOfSearchesAndTrimRight) {
-    EXPECT_EQ(s->lastNotOf(s, "ab  ", " "), 2);  // a length, not an index
-    EXPECT_EQ(s->lastNotOf(s, "   ", " "), -1);  // all trimmed is -1, not 0
-    EXPECT_EQ(s->lastNotOf(s, "", " "), -1);
-    EXPECT_EQ(s->lastNotOf(s, "abc", ""), 3);
-    EXPECT_EQ(s->lastNotOf(s, "a \t", " \t"), 1);
-    EXPECT_EQ(s->firstNotOf(s, "  ab", " "), 2);  // an index
-    EXPECT_EQ(s->firstNotOf(s, "   ", " "), -1);
-    EXPECT_EQ(s->firstNotOf(s, "", " "), -1);
-    EXPECT_EQ(s->firstNotOf(s, "abc", ""), 0);
-
-    struct Case { const char* text; const char* left; } trims[] = {
-        {"ab  ", "ab"}, {"ab \t \t", "ab"}, {"   ", " "}, {" \t ", " "}, {" ", " "},
-        {"", ""},       {"\t", "\t"},       {" a b ", " a b"},   {"ab", "ab"},
-    };
-    for (const Case& c : trims) {
-        EXPECT_EQ(edited(c.text, [&](char* b) { s->trimRight(s, b); }), c.left) << '"' << c.text << '"';
-    }
-}
-
-TEST_F(StrEtc, WideLengthCountsUnitsUpToAZeroSecondByte) {
-    const char kanji[] = {'\x81', '\x40', '\x00', '\x41', '\x12', '\x00'};
-    EXPECT_EQ(s->wideLength(s, kanji), 2);  // a zero first byte does not end the text
-    EXPECT_EQ(s->wideLength(s, "ABC"), 1);
-    EXPECT_EQ(s->wideLength(s, nullptr), 0);
-    const char empty[] = {'\x41', '\x00'};
-    EXPECT_EQ(s->wideLength(s, empty), 0);
-}
-
-TEST_F(StrEtc, SplitStringAtTheEscapeDelimiter) {
-    struct Case { const char* text; std::vector<std::string> pieces; } cases[] = {
-        {"\\M+1ABCD\\M+1EF01", {"1ABCD", "1EF01"}},
-        {"abc\\M+1ABCD", {"abc", "1ABCD"}},
-        {"\\M+1ABCD", {"1ABCD"}},
-        {"\\M+1ABCD\\M+", {"1ABCD", ""}},
-        {"abc\\M+", {"abc", ""}},
-        {"a\\M+\\M+b", {"a", "b"}},
-        {"\\M+", {""}},
-        {"abc", {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        char buffer[64];
-        std::strcpy(buffer, c.text);
-        char* pieces[8] = {};
-        int32_t count = -7;
-        s->splitString(s, buffer, "\\M+", &count, pieces);
-        ASSERT_EQ(count, static_cast<int32_t>(c.pieces.size()));
-        for (int32_t i = 0; i < count; ++i) {
-            EXPECT_EQ(pieces[i], c.pieces[static_cast<size_t>(i)]);
-            EXPECT_TRUE(pieces[i] >= buffer && pieces[i] < buffer + sizeof buffer);  // in place
-        }
-        EXPECT_EQ(pieces[count], nullptr);  // nothing written past the last piece
-    }
-    // Without a delimiter (or with an empty one) neither the string nor the array changes.
-    char text[] = "a\\M+b";
-    char* sentinel = text + 2;
-    char* pieces[2] = {sentinel, sentinel};
-    int32_t count = 5;
-    s->splitString(s, text, "", &count, pieces);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(pieces[0], sentinel);
-    EXPECT_STREQ(text, "a\\M+b");
-    s->splitString(s, text, "\\X", &count, pieces);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(pieces[0], sentinel);
-}
-
-TEST_F(StrEtc, DeleteCharUsesTheLowByte) {
-    EXPECT_EQ(edited(" 0 ", [&](char* b) { s->deleteChar(s, b, 32); }), "0");
-    EXPECT_EQ(edited("  1 0", [&](char* b) { s->deleteChar(s, b, ' ' + 0x100); }), "10");
-    EXPECT_EQ(edited("0\t", [&](char* b) { s->deleteChar(s, b, ' '); }), "0\t");
-    EXPECT_EQ(edited("abc", [&](char* b) { s->deleteChar(s, b, 0); }), "abc");
-    EXPECT_EQ(edited("", [&](char* b) { s->deleteChar(s, b, 'a'); }), "");
-    EXPECT_EQ(edited("a\xff" "b\xff", [&](char* b) { s->deleteChar(s, b, -1); }), "ab");
-}
-
-TEST(StrEtcLife, ConstructionFailsCleanlyAndOwnsOnlyItsOwnStorage) {
-    {
-        EXPECT_EQ(newDxfStrEtc(nullptr, nullptr), nullptr);
-        for (bool persistent : {false, true}) {
-            for (int32_t failAt = 0;; ++failAt) {
-                wqtest::FakeHost faulty;
-                faulty.allocFault.failAt = failAt;
-                faulty.allocFault.persistent = persistent;
-                DxfStrEtc* s = newDxfStrEtc(faulty.services(), nullptr);
-                if (s != nullptr) {
-                    EXPECT_EQ(s->findString(s, "abc", "c"), 2);
-                }
-                deleteDxfStrEtc(s);
-                EXPECT_EQ(faulty.poolBlocksLive(), 0) << failAt;
-                if (faulty.allocFault.injected == 0) break;
-            }
-        }
-    }
-    // On a storage it was given, the object leaves the storage alone.
-    wqtest::FakeHost host;
-    DxfPublicStorage* storage = newDxfPublicStorage(host.services(), StorageExactSizes);
-    ASSERT_NE(storage, nullptr);
-    DxfStrEtc* s = newDxfStrEtc(host.services(), storage);
+TEST_F(StrEtc, InPlaceEdits) {
     ASSERT_NE(s, nullptr);
-    deleteDxfStrEtc(s);
-    void* block = storage->allocBlock(storage, 16);
-    EXPECT_NE(block, nullptr);
-    deleteDxfPublicStorage(storage);
-    EXPECT_EQ(host.poolBlocksLive(), 0);
+    enum Op { Chars, String, Trim, Char };
+    const struct { Op op; const char* text; const char* arg; int character; const char* left; }
+    cases[] = {
+        {Chars, "a \tb\t", " \t", 0, "ab"}, {Chars, "abcabc", "ca", 0, "bb"},
+        {Chars, "aaaa", "a", 0, ""},        {Chars, "  a  ", "", 0, "  a  "},
+        // Left to right without overlap; a new occurrence the join makes before the cut stays.
+        {String, "XXX", "XX", 0, "X"},      {String, "aXXbXX", "XX", 0, "ab"},
+        {String, "aabb", "ab", 0, "ab"},    {String, "xabyab", "ab", 0, "xy"},
+        {String, "abab", "ab", 0, ""},      {String, "abc", "", 0, "abc"},
+        {Trim, "ab \t \t", "", 0, "ab"},    {Trim, " a b ", "", 0, " a b"},
+        {Trim, "   ", "", 0, " "},          {Trim, "\t", "", 0, "\t"},  // the first byte stays
+        {Trim, "", "", 0, ""},
+        {Char, "  1 0", "", ' ' + 0x100, "10"}, {Char, "a\xff" "b\xff", "", -1, "ab"},  // low byte
+        {Char, "abc", "", 0, "abc"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.op << " \"" << c.text << "\" " << c.arg);
+        char b[32];
+        std::strcpy(b, c.text);
+        switch (c.op) {
+            case Chars: EXPECT_EQ(s->deleteChars(s, b, c.arg), b); break;
+            case String: EXPECT_EQ(s->deleteString(s, b, c.arg), b); break;
+            case Trim: s->trimRight(s, b); break;
+            case Char: s->deleteChar(s, b, c.character); break;
+        }
+        EXPECT_STREQ(b, c.left);
+    }
+}
+
+TEST_F(StrEtc, SplitStringInPlace) {
+    ASSERT_NE(s, nullptr);
+    const struct { const char* text; const char* delimiter; std::vector<std::string> pieces; }
+    cases[] = {
+        {"\\M+1ABCD\\M+1EF01", "\\M+", {"1ABCD", "1EF01"}},
+        {"abc\\M+1ABCD", "\\M+", {"abc", "1ABCD"}},
+        {"abc\\M+", "\\M+", {"abc", ""}},  // the rest after the last delimiter, even empty
+        {"a\\M+\\M+b", "\\M+", {"a", "b"}},
+        {"\\M+", "\\M+", {""}},
+        {"abc", "\\M+", {}},  // without a delimiter neither the text nor the array changes
+        {"a\\M+b", "", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        char buffer[32];
+        std::strcpy(buffer, c.text);
+        char* pieces[4] = {};
+        int32_t count = -7;
+        s->splitString(s, buffer, c.delimiter, &count, pieces);
+        ASSERT_EQ(count, static_cast<int32_t>(c.pieces.size()));
+        for (int32_t i = 0; i < count; ++i) EXPECT_EQ(pieces[i], c.pieces[static_cast<size_t>(i)]);
+        EXPECT_EQ(pieces[count], nullptr);  // nothing written past the last piece
+        EXPECT_TRUE(count > 0 || std::strcmp(buffer, c.text) == 0);
+    }
+}
+
+TEST(StrEtcLife, ConstructionFailsCleanlyAndLeavesAGivenStorageAlone) {
+    EXPECT_EQ(newDxfStrEtc(nullptr, nullptr), nullptr);
+    for (bool shared : {false, true}) {
+        SCOPED_TRACE(shared ? "shared storage" : "own storage");
+        wqtest::sweepAllocations("", [&](wqtest::FakeHost& host, const wqtest::Fault& fault) {
+            DxfPublicStorage* pool =
+                shared ? newDxfPublicStorage(host.services(), StorageExactSizes) : nullptr;
+            host.allocFault = fault;
+            DxfStrEtc* s = newDxfStrEtc(host.services(), pool);
+            EXPECT_EQ(s == nullptr, host.allocFault.injected != 0);
+            EXPECT_TRUE(s == nullptr || s->findString(s, "abc", "c") == 2);
+            deleteDxfStrEtc(s);
+            deleteDxfPublicStorage(pool);
+        });
+    }
 }
 
 }  // namespace
