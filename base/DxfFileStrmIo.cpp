@@ -113,12 +113,13 @@ int32_t readLine(DxfFileStrmIo* self, char* buffer, int32_t size) {
     if (got == 0) return -1;
 
     // The host does not terminate what it reads, so the search is held to the bytes read,
-    // and like a string search it stops at a zero byte among them.
-    const int32_t zero = indexIn(buffer, got, '\0');
-    const int32_t searched = zero < 0 ? got : zero;
-    // An LF anywhere wins: a lone CR ends a line only when the block holds no LF.
-    int32_t end = indexIn(buffer, searched, '\n');
-    if (end < 0) end = indexIn(buffer, searched, '\r');
+    // and like a string search it stops at a zero byte among them. An LF anywhere before
+    // that wins: a lone CR ends a line only when the searched bytes hold no LF. Looking for
+    // the LF first keeps the zero-byte search to the line itself, not the whole block.
+    int32_t end = indexIn(buffer, got, '\n');
+    const int32_t zero = indexIn(buffer, end < 0 ? got : end, '\0');
+    if (zero >= 0) end = -1;
+    if (end < 0) end = indexIn(buffer, zero >= 0 ? zero : got, '\r');
 
     if (end < 0) {
         // No line end: the block is the line. Callers take their buffer as a string, so a
