@@ -1,4 +1,4 @@
-// Transcripts of whole reader runs, for comparing a run with a NAME.expected file.
+// Transcripts of whole reader runs, and the documents tests build for them.
 #include "Transcript.hpp"
 
 #include <cstdio>
@@ -13,59 +13,75 @@ EntryPoints pluginEntryPoints(const wqhost::Plugin& plugin) {
     return EntryPoints{plugin.startSrcDXF, plugin.getDXFobject, plugin.shutDownDXFsrc};
 }
 
-std::string transcriptLine(const Record& record) {
-    switch (record.kind) {
+std::string textLine(const std::string& text) {
+    std::string line = text.empty() ? "T" : "T ";
+    char hex[3];
+    for (unsigned char byte : text) {
+        std::snprintf(hex, sizeof hex, "%02x", byte);
+        line += hex;
+    }
+    return line;
+}
+
+namespace {
+
+// The line of one record, which goes back to the host.
+std::string takeLine(FakeHost& host, OutputRecord* record) {
+    const Record seen = FakeHost::view(record);
+    host.release(record);
+    switch (seen.kind) {
         case RecordTextStart: return "S";
         case RecordTextEnd: return "E";
         case RecordEndOfDocument: return "D";
-        case RecordText: {
-            std::string line = "T";
-            if (!record.text.empty()) line += ' ';
-            char hex[3];
-            for (unsigned char byte : record.text) {
-                std::snprintf(hex, sizeof hex, "%02x", byte);
-                line += hex;
-            }
-            return line;
-        }
-        default: return "? kind " + std::to_string(record.kind);
+        case RecordText: return textLine(seen.text);
+        default: return "? kind " + std::to_string(seen.kind);
     }
 }
 
-std::vector<std::string> transcribe(FakeHost& host, const EntryPoints& entry, int32_t maxCalls) {
-    std::vector<std::string> lines;
+}  // namespace
+
+std::vector<std::string> transcribe(FakeHost& host, const EntryPoints& entry, int32_t patience) {
     DxfSource* source = entry.start(host.stream(), host.params());
     if (source == nullptr) {
-        lines.push_back(host.reported.empty() ? "FAIL refused"
-                                              : "FAIL refused " + host.reported.front());
-        return lines;
+        return {host.reported.empty() ? "FAIL refused" : "FAIL refused " + host.reported[0]};
     }
-    int32_t calls = 0;
-    for (; calls < maxCalls; ++calls) {
-        OutputRecord* record = entry.next(source);
-        if (record == nullptr) {
-            lines.push_back("FAIL null");
+    std::vector<std::string> lines;
+    for (int32_t nulls = 0; nulls < patience && (lines.empty() || lines.back() != "D");) {
+        if (lines.size() == 1u << 22) {
+            lines.push_back("CUT OFF");
             break;
         }
-        const Record seen = FakeHost::view(record);
-        host.release(record);
-        lines.push_back(transcriptLine(seen));
-        if (seen.kind == RecordEndOfDocument) break;
+        OutputRecord* record = entry.next(source);
+        nulls = record == nullptr ? nulls + 1 : 0;
+        lines.push_back(record == nullptr ? "FAIL null" : takeLine(host, record));
     }
-    if (calls == maxCalls) lines.push_back("CUT OFF after " + std::to_string(maxCalls) + " calls");
+    const bool ended = lines.back() == "D";
+    for (int after = 0; ended && after < 2; ++after) {
+        OutputRecord* extra = entry.next(source);
+        if (extra != nullptr) lines.push_back(takeLine(host, extra) + " after D");
+    }
     entry.shutDown(source);
     return lines;
 }
 
-bool readLines(const std::string& path, std::vector<std::string>* lines) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    lines->clear();
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines->push_back(line);
+DxfSource bareSource(FakeHost& host) {
+    DxfSource source{};
+    source.stream = host.stream();
+    source.services = host.services();
+    return source;
+}
+
+std::string section(const std::string& name, const std::string& body) {
+    return "0\nSECTION\n2\n" + name + '\n' + body + "0\nENDSEC\n";
+}
+
+std::string withLineEnds(const std::string& document, const std::string& eol) {
+    std::string out;
+    for (char c : document) {
+        if (c == '\n') out += eol;
+        else out += c;
     }
-    return true;
+    return out;
 }
 
 bool readFile(const std::string& path, std::string* bytes) {

@@ -1,5 +1,6 @@
 // Runs one document through a reader's entry points and writes down what the host
-// received, one line per record, in the format of the corpus's NAME.expected files.
+// received, one line per record, in the format of the corpus's NAME.expected files; and
+// helpers that build the small documents and sources the tests feed the reader.
 #ifndef WQTEST_TRANSCRIPT_HPP
 #define WQTEST_TRANSCRIPT_HPP
 
@@ -23,21 +24,24 @@ struct EntryPoints {
 EntryPoints linkedEntryPoints();
 EntryPoints pluginEntryPoints(const wqhost::Plugin& plugin);
 
-// More getDXFobject calls than any test document needs: a reader that never ends is cut
-// off there and its transcript ends with a line that no expected file holds.
-constexpr int32_t kMaxRecordCalls = 1 << 22;
-
 // One line per record: "S", "T <hex>" (a bare "T" for an empty text), "E", "D"; a start
 // that fails gives "FAIL refused <first message>", a call without a record "FAIL null".
-// The run stops at "D" or at the first null and then shuts the reader down.
+// The run stops at "D", at the `patience`-th null in a row, or cut off after far more
+// calls than any test document needs; then the reader is shut down. After "D" two more
+// calls must give nothing, else the transcript ends with the record and "after D".
 std::vector<std::string> transcribe(FakeHost& host, const EntryPoints& entry,
-                                    int32_t maxCalls = kMaxRecordCalls);
+                                    int32_t patience = 1);
+std::string textLine(const std::string& text);  // the "T" line of a text record
 
-// The line of one record as the host received it.
-std::string transcriptLine(const Record& record);
+// A source record holding only the host's stream and services, as units below the entry
+// points are given one.
+DxfSource bareSource(FakeHost& host);
 
-// The lines of a text file, without their line ends; false when it cannot be read.
-bool readLines(const std::string& path, std::vector<std::string>* lines);
+// A "0"/"SECTION"/"2"/name frame around `body`, closed by "0"/"ENDSEC".
+std::string section(const std::string& name, const std::string& body);
+// An LF document with every LF turned into `eol`.
+std::string withLineEnds(const std::string& document, const std::string& eol);
+
 // The whole of a file; false when it cannot be read.
 bool readFile(const std::string& path, std::string* bytes);
 
