@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "Collaborators.hpp"
 #include "EntitiesContext.hpp"
 #include "Pool.hpp"
 
@@ -12,27 +13,9 @@ namespace {
 using wq::EntitiesContext;
 using wq::EntityNode;
 
-// The collaborators of a dispatcher and which of them it made.
-struct Collaborators {
-    int32_t ownsStorage;
-    DxfPublicStorage* storage;
-    int32_t ownsStrings;
-    DxfStrEtc* strings;
-    int32_t ownsGroups;
-    DxfGrpId* groups;
-    int32_t ownsLines;
-    DxfFileStrmIo* lines;
-};
+using wq::Collaborators;
 
 EntitiesContext* contextOf(DxfEntities* self) { return wq::entitiesContextOf(self); }
-
-// Deletes what the dispatcher made: group table, stream, string utilities, then the storage.
-void deleteOwned(const Collaborators& made) {
-    if (made.ownsGroups) deleteDxfGrpId(made.groups);
-    if (made.ownsLines) deleteDxfFileStrmIo(made.lines);
-    if (made.ownsStrings) deleteDxfStrEtc(made.strings);
-    if (made.ownsStorage) deleteDxfPublicStorage(made.storage);
-}
 
 // ATTDEF, ATTRIB and BLOCK run whatever TEXT's slot holds at the time of the call, so
 // replacing that one slot changes the handling of all four names.
@@ -142,7 +125,7 @@ void destroy(EntitiesContext* ctx, DxfEntities* self) {
     if (ctx->decoder != nullptr) deleteMtextConv(ctx->decoder);
     wq::freeOne(made.storage, ctx);
     wq::freeOne(made.storage, self);
-    deleteOwned(made);
+    wq::deleteOwned(made);
 }
 
 }  // namespace
@@ -154,29 +137,14 @@ DxfEntities* newDxfEntities(DxfSource* source, DxfPublicStorage* storage, DxfStr
     HostServices* services = source->services;
     Collaborators made = {0, storage, 0, strings, 0, groups, 0, lines};
     auto fail = [&made]() -> DxfEntities* {
-        deleteOwned(made);
+        wq::deleteOwned(made);
         return nullptr;
     };
 
-    if (made.storage == nullptr) {
-        made.storage = newDxfPublicStorage(services, StorageExactSizes);
-        made.ownsStorage = made.storage != nullptr;
-        if (made.storage == nullptr) return nullptr;
-    }
-    if (made.strings == nullptr) {
-        made.strings = newDxfStrEtc(services, made.storage);
-        made.ownsStrings = made.strings != nullptr;
-        if (made.strings == nullptr) return fail();
-    }
-    if (made.groups == nullptr) {
-        made.groups = newDxfGrpId(services, made.storage);
-        made.ownsGroups = made.groups != nullptr;
-        if (made.groups == nullptr) return fail();
-    }
-    if (made.lines == nullptr) {
-        made.lines = newDxfFileStrmIo(services, source->stream, nullptr, made.storage);
-        made.ownsLines = made.lines != nullptr;
-        if (made.lines == nullptr) return fail();
+    if (!wq::ensureStorage(&made, services)) return nullptr;
+    if (!wq::ensureStrings(&made, services) || !wq::ensureGroups(&made, services) ||
+        !wq::ensureLines(&made, services, source->stream)) {
+        return fail();
     }
 
     // The context comes zero-filled: no current handler, no nodes, and `destroy` below

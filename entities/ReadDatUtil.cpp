@@ -2,6 +2,7 @@
 // cleans the code line of blanks, and can step back by one group or one value line.
 #include "ReadDatUtil.h"
 
+#include "Collaborators.hpp"
 #include "DxfVocabulary.h"
 #include "Pool.hpp"
 
@@ -25,27 +26,9 @@ struct ReaderContext {
     char valueBuffer[kLineBytes];
 };
 
-// The collaborators of a reader and which of them it made.
-struct Collaborators {
-    int32_t ownsStorage;
-    DxfPublicStorage* storage;
-    int32_t ownsGroups;
-    DxfGrpId* groups;
-    int32_t ownsLines;
-    DxfFileStrmIo* lines;
-    int32_t ownsStrings;
-    DxfStrEtc* strings;
-};
+using wq::Collaborators;
 
 ReaderContext* contextOf(ReadDatUtil* self) { return static_cast<ReaderContext*>(self->context); }
-
-// Deletes what the reader made: group table, stream, string utilities, then the storage.
-void deleteOwned(const Collaborators& made) {
-    if (made.ownsGroups) deleteDxfGrpId(made.groups);
-    if (made.ownsLines) deleteDxfFileStrmIo(made.lines);
-    if (made.ownsStrings) deleteDxfStrEtc(made.strings);
-    if (made.ownsStorage) deleteDxfPublicStorage(made.storage);
-}
 
 // 1 when the last group's code is `index` in the group code table, else 0.
 int32_t codeIs(ReadDatUtil* self, int32_t index) {
@@ -116,34 +99,18 @@ ReadDatUtil* newReadDatUtil(DxfSource* source, DxfPublicStorage* storage, DxfStr
                             DxfFileStrmIo* lines, DxfGrpId* groups) {
     HostServices* services = source != nullptr ? source->services : nullptr;
     HostStream* hostStream = source != nullptr ? source->stream : nullptr;
-    Collaborators made = {0, storage, 0, groups, 0, lines, 0, strings};
+    Collaborators made = {0, storage, 0, strings, 0, groups, 0, lines};
     auto fail = [&made]() -> ReadDatUtil* {
-        deleteOwned(made);
+        wq::deleteOwned(made);
         return nullptr;
     };
 
     // Missing collaborators are made in this order; a failure deletes the ones made
     // before it, in the destructor's order.
-    if (made.storage == nullptr) {
-        made.storage = newDxfPublicStorage(services, StorageExactSizes);
-        made.ownsStorage = made.storage != nullptr;
-        if (made.storage == nullptr) return nullptr;
-    }
-    if (made.strings == nullptr) {
-        made.strings = newDxfStrEtc(services, made.storage);
-        made.ownsStrings = made.strings != nullptr;
-        if (made.strings == nullptr) return fail();
-    }
-    if (made.lines == nullptr) {
-        // The stream makes its own string utilities, even when the reader has made some.
-        made.lines = newDxfFileStrmIo(services, hostStream, nullptr, made.storage);
-        made.ownsLines = made.lines != nullptr;
-        if (made.lines == nullptr) return fail();
-    }
-    if (made.groups == nullptr) {
-        made.groups = newDxfGrpId(services, made.storage);
-        made.ownsGroups = made.groups != nullptr;
-        if (made.groups == nullptr) return fail();
+    if (!wq::ensureStorage(&made, services)) return nullptr;
+    if (!wq::ensureStrings(&made, services) || !wq::ensureLines(&made, services, hostStream) ||
+        !wq::ensureGroups(&made, services)) {
+        return fail();
     }
 
     ReaderContext* ctx = wq::allocOne<ReaderContext>(made.storage);
@@ -176,9 +143,9 @@ ReadDatUtil* newReadDatUtil(DxfSource* source, DxfPublicStorage* storage, DxfStr
 void deleteReadDatUtil(ReadDatUtil* reader) {
     if (reader == nullptr || reader->context == nullptr) return;
     ReaderContext* ctx = contextOf(reader);
-    const Collaborators made = {ctx->ownsStorage, ctx->storage, ctx->ownsGroups, ctx->groups,
-                                ctx->ownsLines,   ctx->lines,   ctx->ownsStrings, ctx->strings};
+    const Collaborators made = {ctx->ownsStorage, ctx->storage, ctx->ownsStrings, ctx->strings,
+                                ctx->ownsGroups,  ctx->groups,  ctx->ownsLines,   ctx->lines};
     wq::freeOne(made.storage, reader);
     wq::freeOne(made.storage, ctx);
-    deleteOwned(made);
+    wq::deleteOwned(made);
 }
