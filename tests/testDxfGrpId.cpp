@@ -61,20 +61,13 @@ TEST(DxfGrpId, EveryCodeIsFoundWithItsIndexAndTypeAndNoOtherText) {
 
 TEST(DxfGrpId, EveryFailedAllocationIsUndone) {
     EXPECT_EQ(newDxfGrpId(nullptr, nullptr), nullptr);
-    for (bool shared : {false, true}) {
-        SCOPED_TRACE(shared ? "shared storage" : "own storage");
-        wqtest::sweepAllocations("", [&](wqtest::FakeHost& host, const wqtest::Fault& fault) {
-            DxfPublicStorage* pool =
-                shared ? newDxfPublicStorage(host.services(), StorageExactSizes) : nullptr;
-            host.allocFault = fault;
-            DxfGrpId* groups = newDxfGrpId(host.services(), pool);
-            EXPECT_EQ(groups == nullptr, host.allocFault.injected != 0);
-            GroupInfo info{};
-            EXPECT_TRUE(groups == nullptr || findGroupId(groups, "1071", &info) == 1);
-            deleteDxfGrpId(groups);
-            deleteDxfPublicStorage(pool);
-        });
-    }
+    wqtest::sweepOwnAndSharedStorage([](wqtest::FakeHost& host, DxfPublicStorage* pool) {
+        DxfGrpId* groups = newDxfGrpId(host.services(), pool);
+        EXPECT_EQ(groups == nullptr, host.allocFault.injected != 0);
+        GroupInfo info{};
+        EXPECT_TRUE(groups == nullptr || findGroupId(groups, "1071", &info) == 1);
+        deleteDxfGrpId(groups);
+    });
 }
 
 }  // namespace

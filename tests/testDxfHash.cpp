@@ -63,21 +63,14 @@ TEST(DxfHash, KnownTextsLandInTheirBuckets) {
 
 TEST(DxfHash, ConstructionFailsCleanlyAndLeavesASharedStorageAlone) {
     EXPECT_EQ(newDxfHash(nullptr, nullptr), nullptr);
-    for (bool shared : {false, true}) {
-        SCOPED_TRACE(shared ? "shared storage" : "own storage");
-        wqtest::sweepAllocations("", [&](wqtest::FakeHost& host, const wqtest::Fault& fault) {
-            DxfPublicStorage* pool =
-                shared ? newDxfPublicStorage(host.services(), StorageExactSizes) : nullptr;
-            host.allocFault = fault;
-            DxfHash* hash = newDxfHash(host.services(), pool);
-            EXPECT_EQ(hash == nullptr, host.allocFault.injected != 0);
-            EXPECT_TRUE(hash == nullptr || hash->hashString(hash, "TEXT", 53) == 11u);
-            host.logCalls = shared;  // a shared storage keeps the hash's blocks till its end
-            deleteDxfHash(hash);
-            EXPECT_TRUE(host.log.empty());
-            deleteDxfPublicStorage(pool);
-        });
-    }
+    wqtest::sweepOwnAndSharedStorage([](wqtest::FakeHost& host, DxfPublicStorage* pool) {
+        DxfHash* hash = newDxfHash(host.services(), pool);
+        EXPECT_EQ(hash == nullptr, host.allocFault.injected != 0);
+        EXPECT_TRUE(hash == nullptr || hash->hashString(hash, "TEXT", 53) == 11u);
+        host.logCalls = pool != nullptr;  // a shared storage keeps the hash's blocks till its end
+        deleteDxfHash(hash);
+        EXPECT_TRUE(host.log.empty());
+    });
 }
 
 }  // namespace

@@ -116,19 +116,12 @@ TEST_F(StrEtc, SplitStringInPlace) {
 
 TEST(StrEtcLife, ConstructionFailsCleanlyAndLeavesAGivenStorageAlone) {
     EXPECT_EQ(newDxfStrEtc(nullptr, nullptr), nullptr);
-    for (bool shared : {false, true}) {
-        SCOPED_TRACE(shared ? "shared storage" : "own storage");
-        wqtest::sweepAllocations("", [&](wqtest::FakeHost& host, const wqtest::Fault& fault) {
-            DxfPublicStorage* pool =
-                shared ? newDxfPublicStorage(host.services(), StorageExactSizes) : nullptr;
-            host.allocFault = fault;
-            DxfStrEtc* s = newDxfStrEtc(host.services(), pool);
-            EXPECT_EQ(s == nullptr, host.allocFault.injected != 0);
-            EXPECT_TRUE(s == nullptr || s->findString(s, "abc", "c") == 2);
-            deleteDxfStrEtc(s);
-            deleteDxfPublicStorage(pool);
-        });
-    }
+    wqtest::sweepOwnAndSharedStorage([](wqtest::FakeHost& host, DxfPublicStorage* pool) {
+        DxfStrEtc* s = newDxfStrEtc(host.services(), pool);
+        EXPECT_EQ(s == nullptr, host.allocFault.injected != 0);
+        EXPECT_TRUE(s == nullptr || s->findString(s, "abc", "c") == 2);
+        deleteDxfStrEtc(s);
+    });
 }
 
 }  // namespace

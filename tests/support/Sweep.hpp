@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "DxfPublicStorage.h"
 #include "FakeHost.hpp"
 
 namespace wqtest {
@@ -31,6 +32,23 @@ void sweepAllocations(const std::string& document, Attempt attempt) {
             EXPECT_EQ(host.opens, host.closes);
             if (host.allocFault.injected == 0) break;
         }
+    }
+}
+
+// The sweep for a constructor that takes an optional storage: once making its own, once
+// given one that is made before the fault is armed and deleted after the attempt.
+// `attempt(host, pool)` runs with the fault armed; pool is null in the first round.
+template <class Attempt>
+void sweepOwnAndSharedStorage(Attempt attempt) {
+    for (bool shared : {false, true}) {
+        SCOPED_TRACE(shared ? "shared storage" : "own storage");
+        sweepAllocations("", [&](FakeHost& host, const Fault& fault) {
+            DxfPublicStorage* pool =
+                shared ? newDxfPublicStorage(host.services(), StorageExactSizes) : nullptr;
+            host.allocFault = fault;
+            attempt(host, pool);
+            deleteDxfPublicStorage(pool);
+        });
     }
 }
 
