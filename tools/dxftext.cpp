@@ -31,6 +31,8 @@ constexpr const char* kUsage =
     "                       when more than one file is given)\n"
     "  -r, --records        print every record the plug-in delivers instead: S (start of an\n"
     "                       entity), T <hex> (a text value), E (end), D (end of document)\n"
+    "  -k, --keep-going     after an entity the reader cannot read, go on with the rest of\n"
+    "                       the drawing (up to 100 such errors a drawing) instead of stopping\n"
     "  -p, --plugin PATH    the plug-in to load (default: libwqdxfrdr.so beside dxftext)\n"
     "  -h, --help           show this help\n"
     "  -V, --version        show the plug-in's interface version\n"
@@ -38,11 +40,16 @@ constexpr const char* kUsage =
     "Exit status: 0 when every drawing was read to its end, 1 when one could not be read,\n"
     "2 on a usage error.\n";
 
+// With --keep-going, a drawing that keeps failing (a stream that stopped working) is
+// given up after this many errors.
+constexpr int kMaxErrors = 100;
+
 struct Options {
     const char* plugin = nullptr;
     const char* encoding = nullptr;
     bool all = false;
     bool records = false;
+    bool keepGoing = false;
     int withFilename = -1;  // -1: decided by the number of files
     bool version = false;
     std::vector<const char*> files;
@@ -83,6 +90,8 @@ int parseOptions(int argc, char** argv, Options* options) {
             options->version = true;
         } else if (!std::strcmp(arg, "-a") || !std::strcmp(arg, "--all")) {
             options->all = true;
+        } else if (!std::strcmp(arg, "-k") || !std::strcmp(arg, "--keep-going")) {
+            options->keepGoing = true;
         } else if (!std::strcmp(arg, "-r") || !std::strcmp(arg, "--records")) {
             options->records = true;
         } else if (!std::strcmp(arg, "-H") || !std::strcmp(arg, "--with-filename")) {
@@ -217,13 +226,17 @@ bool extract(const wqhost::Plugin& plugin, const char* name, Output* output,
                          stream.message[0] ? stream.message : "the reader could not start");
         }
     } else {
+        int errors = 0;
         for (;;) {
             OutputRecord* record = plugin.getDXFobject(source);
             if (record == nullptr) {
+                // After an error the reader still holds what it queued before it, and a
+                // further call resumes after the group it could not read.
+                if (options.keepGoing && ++errors < kMaxErrors) continue;
                 std::fprintf(stderr,
-                             "dxftext: %s: reading stopped early (an entity the reader cannot "
-                             "read); the text before it was printed\n",
-                             name);
+                             "dxftext: %s: reading stopped at an entity the reader cannot read "
+                             "(an unknown group code, or a read error)%s\n",
+                             name, options.keepGoing ? "" : "; -k reads on past it");
                 break;
             }
             const int32_t kind = wqhost::recordKind(record);
@@ -245,7 +258,13 @@ bool extract(const wqhost::Plugin& plugin, const char* name, Output* output,
             }
             wqhost::releaseRecord(&services, record);
             if (kind == RecordEndOfDocument) {
-                complete = true;
+                complete = errors == 0;
+                if (errors > 0) {
+                    std::fprintf(stderr,
+                                 "dxftext: %s: read to its end past %d entit%s the reader "
+                                 "could not read\n",
+                                 name, errors, errors == 1 ? "y" : "ies");
+                }
                 break;
             }
         }
