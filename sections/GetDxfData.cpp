@@ -121,8 +121,9 @@ int32_t findSectionEnd(GetDxfData* self, int32_t index) {
                 afterCode0 = true;
             }
         } else {
-            // A value "0" right before the closing pair is taken here as a value, so it
-            // hides that pair; the scan goes on to the next one.
+            // Lines are taken one at a time, not as groups: after a value line "0" the
+            // closing pair's own "0" line is the one examined here, so that pair is
+            // missed and the scan goes on to the next one.
             if (equals(ctx->line, "ENDSEC")) return code0Start;
             afterCode0 = false;
         }
