@@ -1,9 +1,10 @@
 // Line stream: reads the host's document one line per call from any byte offset, taking
 // LF, CR LF and a lone CR as line ends. Each call costs one host seek and one host read;
 // nothing is buffered between calls.
+#include "DxfFileStrmIo.h"
+
 #include <cstring>
 
-#include "DxfFileStrmIo.h"
 #include "Pool.hpp"
 
 namespace {
@@ -19,9 +20,9 @@ struct FileStrmIoContext {
     int32_t ownsStorage;  // 1 when newDxfFileStrmIo made the storage
     DxfPublicStorage* storage;
     HostStream* stream;
-    int32_t opened;    // 1 once the host's open succeeded: the destructor closes only then
-    int32_t fileSize;  // measured once, at creation
-    int32_t position;  // where the next readLine reads
+    int32_t opened;     // 1 once the host's open succeeded: the destructor closes only then
+    int32_t fileSize;   // measured once, at creation
+    int32_t position;   // where the next readLine reads
     int32_t lineStart;  // where the most recent readLine began
     int32_t (*measureSize)(DxfFileStrmIo* self);
     int32_t (*seekStream)(DxfFileStrmIo* self, int32_t offset, int32_t whence);

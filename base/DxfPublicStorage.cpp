@@ -91,8 +91,8 @@ void* growRecord(DxfPublicStorage* self, BlockRecord* record, int32_t extra) {
     if (inUse && newBytes < wanted + 1) newBytes = wanted + 1;
     if (newBytes > INT32_MAX) return nullptr;
     if (inUse && newBytes <= record->memoryBytes) return record->memory;
-    void* moved = ctx->services->reallocMem(ctx->services, record->memory,
-                                            static_cast<int32_t>(newBytes));
+    void* moved =
+        ctx->services->reallocMem(ctx->services, record->memory, static_cast<int32_t>(newBytes));
     // On failure the host still holds the old memory, which the record keeps: teardown
     // gives it back, and the block stays as it was.
     if (moved == nullptr) return nullptr;

@@ -1,8 +1,9 @@
 // String utilities: in-place edits and searches on zero-terminated byte strings held in
 // the caller's buffers. Nothing here allocates; the handle and context are the only blocks.
+#include "DxfStrEtc.h"
+
 #include <cstring>
 
-#include "DxfStrEtc.h"
 #include "Pool.hpp"
 
 namespace {
@@ -138,8 +139,7 @@ int32_t wideLength(DxfStrEtc*, const char* text) {
 // rest after the last one is always delivered, even when empty. Without any delimiter the
 // count is 0 and neither s nor pieces are touched. The caller's array must hold one piece
 // more than s has delimiters.
-void splitString(DxfStrEtc* self, char* s, const char* delimiter, int32_t* count,
-                 char** pieces) {
+void splitString(DxfStrEtc* self, char* s, const char* delimiter, int32_t* count, char** pieces) {
     const StrEtcContext* ctx = contextOf(self);
     *count = 0;
     const int32_t m = lengthOf(delimiter);

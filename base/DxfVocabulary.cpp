@@ -52,6 +52,7 @@ const char* const dxfEntityNames[EntityNameCount] = {
 // Codes in decimal, without leading zeros or blanks, exactly as they must appear on a code
 // line once its blanks are removed. The empty text after the last code ends the table and
 // is never looked up. The trailing comment of each row is the index of its first entry.
+// clang-format off
 const char* const groupCodeTable[GroupCodeCount + 1] = {
     "-5", "-4", "-3", "-2", "-1", "0", "1", "2", "3", "4",  // 0
     "5", "6", "7", "8", "9", "10", "11", "12", "13", "14",  // 10
@@ -113,3 +114,4 @@ const int32_t groupTypeTable[GroupCodeCount + 1] = {
     7, 7, 7, 7, 7, 4, 4,  // 250
     0,
 };
+// clang-format on

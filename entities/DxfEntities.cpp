@@ -19,9 +19,7 @@ EntitiesContext* contextOf(DxfEntities* self) { return wq::entitiesContextOf(sel
 
 // ATTDEF, ATTRIB and BLOCK run whatever TEXT's slot holds at the time of the call, so
 // replacing that one slot changes the handling of all four names.
-int32_t forwardToText(DxfEntities* self) {
-    return contextOf(self)->handlerSlots[EntityText](self);
-}
+int32_t forwardToText(DxfEntities* self) { return contextOf(self)->handlerSlots[EntityText](self); }
 
 // The handler of every other listed name: what skipEntity answers.
 int32_t skipHandler(DxfEntities* self) { return contextOf(self)->skipEntity(self); }

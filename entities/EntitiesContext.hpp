@@ -20,7 +20,7 @@ using EntityHandler = int32_t (*)(DxfEntities* self);
 struct EntityNode {
     EntityNode* next;  // next node of the same bucket, null at the end
     int32_t bucket;
-    int32_t index;     // position in dxfEntityNames
+    int32_t index;  // position in dxfEntityNames
     const char* name;
     EntityHandler handler;
 };
@@ -37,7 +37,7 @@ struct EntitiesContext {
     int32_t ownsLines;
     DxfFileStrmIo* lines;
     int32_t startOffset;
-    int32_t endOffset;     // first byte after the range
+    int32_t endOffset;             // first byte after the range
     EntityHandler currentHandler;  // null between entities
     EntityHandler handlerSlots[EntityNameCount];
     int32_t (*buildEntityTable)(DxfEntities* self);

@@ -16,8 +16,8 @@ struct DecoderContext {
     DxfStrEtc* strings;
     int32_t ownsStorage;
     DxfPublicStorage* storage;
-    int32_t pieceCount;             // pieces of the last text that was cut
-    char* pieces[MtextMaxPieces];   // starts of those pieces, inside that text
+    int32_t pieceCount;            // pieces of the last text that was cut
+    char* pieces[MtextMaxPieces];  // starts of those pieces, inside that text
 };
 
 DecoderContext* contextOf(MtextConv* self) { return static_cast<DecoderContext*>(self->context); }

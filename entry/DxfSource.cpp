@@ -1,7 +1,8 @@
 // Reader entry: the plug-in's entry points. Starts a reader per document, runs the
 // section phases as the host asks for records, and hands the queued records out one by one.
-#include "DxfPublicStorage.h"
 #include "DxfSource.h"
+
+#include "DxfPublicStorage.h"
 #include "DxfVocabulary.h"
 #include "GetDxfData.h"
 #include "Pool.hpp"
@@ -20,14 +21,22 @@ using PhaseHandler = int32_t (*)(GetDxfData*);
 // outside HEADER to EOF.
 PhaseHandler handlerOf(GetDxfData* sections, intptr_t phase) {
     switch (phase) {
-        case SectionHeader: return sections->doHeader;
-        case SectionClasses: return sections->doClasses;
-        case SectionTables: return sections->doTables;
-        case SectionBlocks: return sections->doBlocks;
-        case SectionEntities: return sections->doEntities;
-        case SectionObjects: return sections->doObjects;
-        case SectionEof: return sections->doEnd;
-        default: return nullptr;
+        case SectionHeader:
+            return sections->doHeader;
+        case SectionClasses:
+            return sections->doClasses;
+        case SectionTables:
+            return sections->doTables;
+        case SectionBlocks:
+            return sections->doBlocks;
+        case SectionEntities:
+            return sections->doEntities;
+        case SectionObjects:
+            return sections->doObjects;
+        case SectionEof:
+            return sections->doEnd;
+        default:
+            return nullptr;
     }
 }
 

@@ -18,10 +18,10 @@ constexpr int32_t kFileWindowBytes = 1 << 16;
 struct FileStream {
     HostStream table;
     const char* path;
-    int fd;             // -1 while closed
-    int32_t lastError;  // errno of the last failed system call, 0 if none
-    int64_t size;       // measured at open
-    int64_t position;   // where the next read starts
+    int fd;               // -1 while closed
+    int32_t lastError;    // errno of the last failed system call, 0 if none
+    int64_t size;         // measured at open
+    int64_t position;     // where the next read starts
     int64_t windowStart;  // file offset of window[0]
     int32_t windowBytes;  // valid bytes in window
     char window[kFileWindowBytes];

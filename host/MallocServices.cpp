@@ -25,7 +25,8 @@ constexpr int32_t kRawBuffer = 0;
 MallocServices* self(HostServices* services) { return reinterpret_cast<MallocServices*>(services); }
 
 TrackedBlock* headerOf(const void* payload) {
-    return reinterpret_cast<TrackedBlock*>(const_cast<char*>(static_cast<const char*>(payload))) - 1;
+    return reinterpret_cast<TrackedBlock*>(const_cast<char*>(static_cast<const char*>(payload))) -
+           1;
 }
 
 void* payloadOf(TrackedBlock* block) { return block + 1; }
@@ -37,18 +38,24 @@ void* allocTracked(MallocServices* s, size_t bytes, int32_t kind) {
     block->next = s->tracked;
     if (s->tracked != nullptr) s->tracked->prev = block;
     s->tracked = block;
-    if (kind == kRawBuffer) ++s->rawLive;
-    else ++s->recordsLive;
+    if (kind == kRawBuffer)
+        ++s->rawLive;
+    else
+        ++s->recordsLive;
     return payloadOf(block);
 }
 
 void freeTracked(MallocServices* s, void* payload) {
     TrackedBlock* block = headerOf(payload);
-    if (block->prev != nullptr) block->prev->next = block->next;
-    else s->tracked = block->next;
+    if (block->prev != nullptr)
+        block->prev->next = block->next;
+    else
+        s->tracked = block->next;
     if (block->next != nullptr) block->next->prev = block->prev;
-    if (block->kind == kRawBuffer) --s->rawLive;
-    else --s->recordsLive;
+    if (block->kind == kRawBuffer)
+        --s->rawLive;
+    else
+        --s->recordsLive;
     std::free(block);
 }
 

@@ -29,9 +29,12 @@ int32_t seekMemory(HostStream* stream, int32_t offset, int32_t whence) {
     MemoryStream* s = self(stream);
     if (!s->isOpen) return 0;
     int64_t base = 0;
-    if (whence == 1) base = s->offset;
-    else if (whence == 2) base = s->size;
-    else if (whence != 0) return 0;
+    if (whence == 1)
+        base = s->offset;
+    else if (whence == 2)
+        base = s->size;
+    else if (whence != 0)
+        return 0;
     const int64_t target = base + offset;
     if (target < 0 || target > s->size) return 0;
     s->offset = static_cast<int32_t>(target);

@@ -15,7 +15,7 @@ typedef struct GroupInfo {
 
 typedef struct DxfGrpId DxfGrpId;
 struct DxfGrpId {
-    void* context;                                                            /* word 0 */
+    void* context;                                                             /* word 0 */
     int32_t (*findGroupId)(DxfGrpId* self, const char* code, GroupInfo* info); /* slot 1 */
 };
 WQ_SLOT(DxfGrpId, context, 0);

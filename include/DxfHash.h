@@ -8,7 +8,7 @@ WQ_EXTERN_C_BEGIN
 
 typedef struct DxfHash DxfHash;
 struct DxfHash {
-    void* context;                                                         /* word 0 */
+    void* context;                                                             /* word 0 */
     uint32_t (*hashString)(DxfHash* self, const char* text, uint32_t buckets); /* slot 1 */
 };
 WQ_SLOT(DxfHash, context, 0);

@@ -15,13 +15,13 @@ typedef struct OutputRecord OutputRecord;
 /* The document stream. Words 0 to 7 and 10 are the host's own; the reader calls only
  * the named slots. `reportError` may be null: the reader then fails silently. */
 struct HostStream {
-    uintptr_t hostWords0to7[8];                                     /* words 0-7 */
-    int32_t (*open)(HostStream* stream);                            /* slot 8: nonzero = opened */
+    uintptr_t hostWords0to7[8];                                      /* words 0-7 */
+    int32_t (*open)(HostStream* stream);                             /* slot 8: nonzero = opened */
     int32_t (*read)(HostStream* stream, void* buffer, int32_t size); /* slot 9: bytes read */
-    uintptr_t hostWord10;                                           /* word 10 */
+    uintptr_t hostWord10;                                            /* word 10 */
     int32_t (*seek)(HostStream* stream, int32_t offset, int32_t whence); /* slot 11: 1 = done */
-    int32_t (*tell)(HostStream* stream);                            /* slot 12: offset */
-    int32_t (*close)(HostStream* stream);                           /* slot 13 */
+    int32_t (*tell)(HostStream* stream);                                 /* slot 12: offset */
+    int32_t (*close)(HostStream* stream);                                /* slot 13 */
     void (*reportError)(HostStream* stream, const char* message, int32_t zero); /* slot 14 */
 };
 WQ_SLOT(HostStream, open, 8);
@@ -36,18 +36,19 @@ WQ_WORDS(HostStream, 15);
 /* Memory and record services. `queue` is the address of the source's record-queue word;
  * what the host keeps there, other than 0 for an empty queue, is the host's business. */
 struct HostServices {
-    uintptr_t hostWords0to3[4];                                           /* words 0-3 */
-    void* (*rawAlloc)(HostServices* services, int32_t size);              /* slot 4 */
-    void* (*callocMem)(HostServices* services, int32_t count, int32_t size); /* slot 5 */
+    uintptr_t hostWords0to3[4];                                               /* words 0-3 */
+    void* (*rawAlloc)(HostServices* services, int32_t size);                  /* slot 4 */
+    void* (*callocMem)(HostServices* services, int32_t count, int32_t size);  /* slot 5 */
     void* (*reallocMem)(HostServices* services, void* pointer, int32_t size); /* slot 6 */
-    void (*freeMem)(HostServices* services, void* pointer);               /* slot 7 */
-    uintptr_t hostWord8;                                                  /* word 8 */
-    OutputRecord* (*newRecord)(HostServices* services, int32_t kind);     /* slot 9 */
-    uintptr_t hostWord10;                                                 /* word 10 */
+    void (*freeMem)(HostServices* services, void* pointer);                   /* slot 7 */
+    uintptr_t hostWord8;                                                      /* word 8 */
+    OutputRecord* (*newRecord)(HostServices* services, int32_t kind);         /* slot 9 */
+    uintptr_t hostWord10;                                                     /* word 10 */
     int32_t (*putRecord)(HostServices* services, uintptr_t* queue, OutputRecord* record,
-                         int32_t position);                               /* slot 11 */
-    uintptr_t hostWords12to13[2];                                         /* words 12-13 */
-    OutputRecord* (*takeRecord)(HostServices* services, uintptr_t* queue, int32_t zero); /* slot 14 */
+                         int32_t position); /* slot 11 */
+    uintptr_t hostWords12to13[2];           /* words 12-13 */
+    OutputRecord* (*takeRecord)(HostServices* services, uintptr_t* queue,
+                                int32_t zero); /* slot 14 */
 };
 WQ_SLOT(HostServices, rawAlloc, 4);
 WQ_SLOT(HostServices, callocMem, 5);
@@ -75,11 +76,11 @@ struct HostParams {
     uintptr_t hostWord3;        /* word 3 */
     intptr_t word4;             /* word 4: 1 after a successful start */
     uintptr_t hostWords5to23[19];
-    intptr_t word24;            /* word 24: 1 after a successful start */
+    intptr_t word24; /* word 24: 1 after a successful start */
     uintptr_t hostWords25to29[5];
-    HostServices* services;     /* word 30 */
-    uintptr_t hostValue;        /* word 31: kept in the source, never read */
-    intptr_t word32;            /* word 32: 0 after a successful start */
+    HostServices* services; /* word 30 */
+    uintptr_t hostValue;    /* word 31: kept in the source, never read */
+    intptr_t word32;        /* word 32: 0 after a successful start */
 };
 WQ_SLOT(HostParams, word2, 2);
 WQ_SLOT(HostParams, word4, 4);
@@ -97,7 +98,7 @@ struct OutputRecord {
     intptr_t textLength;        /* word 6: bytes before the first zero byte */
     intptr_t textFlags;         /* word 7: 0 */
     uintptr_t hostWords8to11[4];
-    intptr_t startMark;         /* word 12: 12 in a start record */
+    intptr_t startMark; /* word 12: 12 in a start record */
 };
 WQ_SLOT(OutputRecord, text, 5);
 WQ_SLOT(OutputRecord, textLength, 6);

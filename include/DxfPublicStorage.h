@@ -10,13 +10,13 @@ WQ_EXTERN_C_BEGIN
 
 typedef struct DxfPublicStorage DxfPublicStorage;
 struct DxfPublicStorage {
-    void* context;                                                       /* word 0 */
-    void* (*allocBlock)(DxfPublicStorage* self, int32_t size);           /* slot 1 */
-    void* (*growBlock)(DxfPublicStorage* self, void* address, int32_t extra); /* slot 2 */
-    void (*freeBlock)(DxfPublicStorage* self, void* address);            /* slot 3 */
+    void* context;                                                              /* word 0 */
+    void* (*allocBlock)(DxfPublicStorage* self, int32_t size);                  /* slot 1 */
+    void* (*growBlock)(DxfPublicStorage* self, void* address, int32_t extra);   /* slot 2 */
+    void (*freeBlock)(DxfPublicStorage* self, void* address);                   /* slot 3 */
     void* (*blockBase)(DxfPublicStorage* self, int32_t* offset, void* address); /* slot 4 */
-    int32_t (*blockLength)(DxfPublicStorage* self, void* address);       /* slot 5 */
-    void* (*hostAlloc)(DxfPublicStorage* self, int32_t size);            /* slot 6 */
+    int32_t (*blockLength)(DxfPublicStorage* self, void* address);              /* slot 5 */
+    void* (*hostAlloc)(DxfPublicStorage* self, int32_t size);                   /* slot 6 */
 };
 WQ_SLOT(DxfPublicStorage, context, 0);
 WQ_SLOT(DxfPublicStorage, allocBlock, 1);

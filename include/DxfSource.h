@@ -11,24 +11,24 @@ typedef struct GetDxfData GetDxfData;
 typedef struct DxfSource DxfSource;
 
 struct DxfSource {
-    intptr_t tag;                                               /* word 0: 4536 while live */
-    HostStream* stream;                                         /* word 1 */
-    HostParams* params;                                         /* word 2 */
-    OutputRecord* (*getDXFobject)(DxfSource* source);           /* word 3 */
-    void (*shutDownDXFsrc)(DxfSource* source);                  /* word 4 */
+    intptr_t tag;                                                  /* word 0: 4536 while live */
+    HostStream* stream;                                            /* word 1 */
+    HostParams* params;                                            /* word 2 */
+    OutputRecord* (*getDXFobject)(DxfSource* source);              /* word 3 */
+    void (*shutDownDXFsrc)(DxfSource* source);                     /* word 4 */
     int32_t (*allocBufDXFsrc)(DxfSource* source, int32_t request); /* word 5 */
-    uintptr_t reserved6;                                        /* word 6: stays 0 */
-    uintptr_t reserved7;                                        /* word 7: stays 0 */
-    HostServices* services;                                     /* word 8: params word 30 */
-    uintptr_t hostValue;                                        /* word 9: params word 31 */
-    intptr_t phase;                                             /* word 10: 2 to 9 */
-    char* workStart;                                            /* word 11 */
-    char* workCursor;                                           /* word 12 */
-    char* workEnd;                                              /* word 13 */
-    uintptr_t recordQueue;                                      /* word 14: 0 = empty */
-    OutputRecord* lastRecord;                                   /* word 15 */
-    GetDxfData* sections;                                       /* word 16 */
-    DxfPublicStorage* storage;                                  /* word 17 */
+    uintptr_t reserved6;                                           /* word 6: stays 0 */
+    uintptr_t reserved7;                                           /* word 7: stays 0 */
+    HostServices* services;                                        /* word 8: params word 30 */
+    uintptr_t hostValue;                                           /* word 9: params word 31 */
+    intptr_t phase;                                                /* word 10: 2 to 9 */
+    char* workStart;                                               /* word 11 */
+    char* workCursor;                                              /* word 12 */
+    char* workEnd;                                                 /* word 13 */
+    uintptr_t recordQueue;                                         /* word 14: 0 = empty */
+    OutputRecord* lastRecord;                                      /* word 15 */
+    GetDxfData* sections;                                          /* word 16 */
+    DxfPublicStorage* storage;                                     /* word 17 */
 };
 WQ_SLOT(DxfSource, tag, 0);
 WQ_SLOT(DxfSource, stream, 1);
@@ -51,7 +51,7 @@ WQ_SLOT(DxfSource, storage, 17);
 WQ_WORDS(DxfSource, 18);
 
 enum {
-    DxfSourceTag = 4536,   /* word 0 of a live source */
+    DxfSourceTag = 4536, /* word 0 of a live source */
     DxfWorkBufferBytes = 3072
 };
 

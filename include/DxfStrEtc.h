@@ -9,19 +9,19 @@ WQ_EXTERN_C_BEGIN
 
 typedef struct DxfStrEtc DxfStrEtc;
 struct DxfStrEtc {
-    void* context;                                                       /* word 0 */
-    char* (*deleteChars)(DxfStrEtc* self, char* s, const char* set);     /* slot 1 */
-    char* (*deleteString)(DxfStrEtc* self, char* s, const char* sub);    /* slot 2 */
-    int32_t (*findString)(DxfStrEtc* self, const char* s, const char* sub); /* slot 3 */
-    int32_t (*findAnyOf)(DxfStrEtc* self, const char* s, const char* set);  /* slot 4 */
+    void* context;                                                            /* word 0 */
+    char* (*deleteChars)(DxfStrEtc* self, char* s, const char* set);          /* slot 1 */
+    char* (*deleteString)(DxfStrEtc* self, char* s, const char* sub);         /* slot 2 */
+    int32_t (*findString)(DxfStrEtc* self, const char* s, const char* sub);   /* slot 3 */
+    int32_t (*findAnyOf)(DxfStrEtc* self, const char* s, const char* set);    /* slot 4 */
     int32_t (*searchString)(DxfStrEtc* self, const char* s, const char* sub); /* slot 5 */
-    int32_t (*lastNotOf)(DxfStrEtc* self, const char* s, const char* set);  /* slot 6 */
-    int32_t (*firstNotOf)(DxfStrEtc* self, const char* s, const char* set); /* slot 7 */
-    void (*trimRight)(DxfStrEtc* self, char* s);                         /* slot 8 */
-    int32_t (*wideLength)(DxfStrEtc* self, const char* text);            /* slot 9 */
+    int32_t (*lastNotOf)(DxfStrEtc* self, const char* s, const char* set);    /* slot 6 */
+    int32_t (*firstNotOf)(DxfStrEtc* self, const char* s, const char* set);   /* slot 7 */
+    void (*trimRight)(DxfStrEtc* self, char* s);                              /* slot 8 */
+    int32_t (*wideLength)(DxfStrEtc* self, const char* text);                 /* slot 9 */
     void (*splitString)(DxfStrEtc* self, char* s, const char* delimiter, int32_t* count,
-                        char** pieces);                                  /* slot 10 */
-    void (*deleteChar)(DxfStrEtc* self, char* s, int character);         /* slot 11 */
+                        char** pieces);                          /* slot 10 */
+    void (*deleteChar)(DxfStrEtc* self, char* s, int character); /* slot 11 */
 };
 WQ_SLOT(DxfStrEtc, context, 0);
 WQ_SLOT(DxfStrEtc, deleteChars, 1);

@@ -13,16 +13,16 @@ enum { PhaseError = 0, PhaseFinished = 1, PhaseGoOn = 2 };
 
 /* Slot k holds the handler of the section with index k - 1; SECTION and ENDSEC have none. */
 struct GetDxfData {
-    void* context;                        /* word 0 */
+    void* context;                            /* word 0 */
     int32_t (*sectionSlot)(GetDxfData* self); /* slot 1: always null */
     int32_t (*endsecSlot)(GetDxfData* self);  /* slot 2: always null */
-    int32_t (*doHeader)(GetDxfData* self);   /* slot 3 */
-    int32_t (*doClasses)(GetDxfData* self);  /* slot 4 */
-    int32_t (*doTables)(GetDxfData* self);   /* slot 5 */
-    int32_t (*doBlocks)(GetDxfData* self);   /* slot 6 */
-    int32_t (*doEntities)(GetDxfData* self); /* slot 7 */
-    int32_t (*doObjects)(GetDxfData* self);  /* slot 8 */
-    int32_t (*doEnd)(GetDxfData* self);      /* slot 9 */
+    int32_t (*doHeader)(GetDxfData* self);    /* slot 3 */
+    int32_t (*doClasses)(GetDxfData* self);   /* slot 4 */
+    int32_t (*doTables)(GetDxfData* self);    /* slot 5 */
+    int32_t (*doBlocks)(GetDxfData* self);    /* slot 6 */
+    int32_t (*doEntities)(GetDxfData* self);  /* slot 7 */
+    int32_t (*doObjects)(GetDxfData* self);   /* slot 8 */
+    int32_t (*doEnd)(GetDxfData* self);       /* slot 9 */
 };
 WQ_SLOT(GetDxfData, context, 0);
 WQ_SLOT(GetDxfData, sectionSlot, 1);
@@ -36,8 +36,8 @@ WQ_SLOT(GetDxfData, doObjects, 8);
 WQ_SLOT(GetDxfData, doEnd, 9);
 WQ_WORDS(GetDxfData, 10);
 
-WQ_API GetDxfData* newGetDxfData(DxfSource* source, DxfPublicStorage* storage,
-                                 DxfStrEtc* strings, DxfFileStrmIo* lines);
+WQ_API GetDxfData* newGetDxfData(DxfSource* source, DxfPublicStorage* storage, DxfStrEtc* strings,
+                                 DxfFileStrmIo* lines);
 WQ_API void deleteGetDxfData(GetDxfData* data);
 
 WQ_EXTERN_C_END

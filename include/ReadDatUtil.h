@@ -17,12 +17,12 @@ typedef struct GroupPair {
 
 typedef struct ReadDatUtil ReadDatUtil;
 struct ReadDatUtil {
-    void* context;                                          /* word 0 */
-    int32_t (*isCode0)(ReadDatUtil* self);                  /* slot 1 */
-    int32_t (*isCode9)(ReadDatUtil* self);                  /* slot 2 */
+    void* context;                                           /* word 0 */
+    int32_t (*isCode0)(ReadDatUtil* self);                   /* slot 1 */
+    int32_t (*isCode9)(ReadDatUtil* self);                   /* slot 2 */
     int32_t (*readPair)(ReadDatUtil* self, GroupPair* pair); /* slot 3 */
-    int32_t (*backToValue)(ReadDatUtil* self);              /* slot 4 */
-    int32_t (*backToPair)(ReadDatUtil* self);               /* slot 5 */
+    int32_t (*backToValue)(ReadDatUtil* self);               /* slot 4 */
+    int32_t (*backToPair)(ReadDatUtil* self);                /* slot 5 */
 };
 WQ_SLOT(ReadDatUtil, context, 0);
 WQ_SLOT(ReadDatUtil, isCode0, 1);
@@ -32,9 +32,8 @@ WQ_SLOT(ReadDatUtil, backToValue, 4);
 WQ_SLOT(ReadDatUtil, backToPair, 5);
 WQ_WORDS(ReadDatUtil, 6);
 
-WQ_API ReadDatUtil* newReadDatUtil(DxfSource* source, DxfPublicStorage* storage,
-                                   DxfStrEtc* strings, DxfFileStrmIo* lines,
-                                   DxfGrpId* groups);
+WQ_API ReadDatUtil* newReadDatUtil(DxfSource* source, DxfPublicStorage* storage, DxfStrEtc* strings,
+                                   DxfFileStrmIo* lines, DxfGrpId* groups);
 WQ_API void deleteReadDatUtil(ReadDatUtil* reader);
 
 WQ_EXTERN_C_END

@@ -29,9 +29,9 @@
 #define WQ_STATIC_CHECK(cond, tag) typedef char WQ_CAT(wq_check_, tag)[(cond) ? 1 : -1]
 #endif
 
-#define WQ_SLOT(type, member, k) \
+#define WQ_SLOT(type, member, k)                                                 \
     WQ_STATIC_CHECK(offsetof(type, member) == (size_t)(k) * sizeof(uintptr_t) && \
-                        sizeof(((type*)0)->member) == sizeof(uintptr_t), \
+                        sizeof(((type*)0)->member) == sizeof(uintptr_t),         \
                     WQ_CAT(type##_##member##_is_word_, k))
 #define WQ_WORDS(type, n) \
     WQ_STATIC_CHECK(sizeof(type) == (size_t)(n) * sizeof(uintptr_t), WQ_CAT(type##_words_, n))

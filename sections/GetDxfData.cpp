@@ -1,12 +1,13 @@
 // Section index: one scan of the whole document for "0"/"SECTION"/"2"/name frames, then
 // one scan from each section's start to its closing "0"/"ENDSEC".
+#include "GetDxfData.h"
+
 #include <cstring>
 
 #include "DxfFileStrmIo.h"
 #include "DxfHash.h"
 #include "DxfStrEtc.h"
 #include "DxfVocabulary.h"
-#include "GetDxfData.h"
 #include "Pool.hpp"
 #include "SectionIndex.hpp"
 

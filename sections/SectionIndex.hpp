@@ -29,7 +29,7 @@ struct SectionNameNode {
 
 struct SectionIndexContext {
     DxfSource* source;
-    int32_t ownsLines;    // 1 when the index made the line stream (and so closes the document)
+    int32_t ownsLines;  // 1 when the index made the line stream (and so closes the document)
     DxfFileStrmIo* lines;
     int32_t ownsStrings;  // 1 when the index made the string utilities
     DxfStrEtc* strings;

@@ -73,7 +73,10 @@ struct Walk {
     }
 };
 
-struct Step { int32_t result; std::string records; };  // what one call answers and queues
+struct Step {
+    int32_t result;
+    std::string records;
+};  // what one call answers and queues
 
 const std::string kLineThenText = "0\nLINE\n8\n0\n10\n0.0\n0\nTEXT\n8\n0\n40\n2.5\n1\nHello\n";
 // Codes 8, 7, 70 and 3 give nothing; "  1" is code 1; BLOCK's code 1 is empty.
@@ -83,7 +86,10 @@ const std::string kTextGroups =
 
 TEST(DxfEntities, EachCallHandlesOneListedEntity) {
     const std::string longest(2047, 'x');
-    const struct Case { std::string body; std::vector<Step> steps; } cases[] = {
+    const struct Case {
+        std::string body;
+        std::vector<Step> steps;
+    } cases[] = {
         {kLineThenText, {{2, ""}, {2, "S [Hello] E"}, {1, ""}, {1, ""}}},
         {kTextGroups,
          {{2, "S [Label] E"}, {2, "S [A-101] [DWGNO] E"}, {2, "S [TITLE] [] E"}, {1, ""}}},

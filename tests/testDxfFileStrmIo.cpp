@@ -21,7 +21,8 @@ using Line = std::tuple<int32_t, std::string, int32_t, int32_t>;
 
 struct Lines {
     explicit Lines(const std::string& document)
-        : host(document), lines(newDxfFileStrmIo(host.services(), host.stream(), nullptr, nullptr)) {}
+        : host(document),
+          lines(newDxfFileStrmIo(host.services(), host.stream(), nullptr, nullptr)) {}
     ~Lines() {
         deleteDxfFileStrmIo(lines);
         EXPECT_EQ(host.poolBlocksLive(), 0);
@@ -51,8 +52,14 @@ std::string patterned(int32_t length) {
 TEST(LineStream, EveryKindOfLineEndWithTheOffsetAfterEachLine) {
     const std::string full = patterned(kSize - 1);  // the CR is the last byte of a block
     const std::string fits = patterned(kSize - 2);  // the CR LF pair fits in the block
-    struct Case { const char* name; std::string document; std::vector<Line> lines; } cases[] = {
-        {"LF", "abc\nde\n\nf\n", {{3, "abc", 4, 0}, {2, "de", 7, 4}, {0, "", 8, 7}, {1, "f", 10, 8}}},
+    struct Case {
+        const char* name;
+        std::string document;
+        std::vector<Line> lines;
+    } cases[] = {
+        {"LF",
+         "abc\nde\n\nf\n",
+         {{3, "abc", 4, 0}, {2, "de", 7, 4}, {0, "", 8, 7}, {1, "f", 10, 8}}},
         {"CR LF", "abc\r\n\r\ndef\n", {{3, "abc", 5, 0}, {0, "", 7, 5}, {3, "def", 11, 7}}},
         {"CR only", "abc\rdef\r", {{3, "abc", 4, 0}, {3, "def", 8, 4}}},
         // An LF anywhere in the bytes read wins, so the CR stays inside the line.
@@ -63,12 +70,15 @@ TEST(LineStream, EveryKindOfLineEndWithTheOffsetAfterEachLine) {
         // whose string ends at the zero.
         {"zero byte", std::string("ab\0cd\nef\n", 9), {{9, "ab", 9, 0}}},
         {"zero byte before a CR", std::string("ab\0c\rd", 6), {{6, "ab", 6, 0}}},
-        {"zero byte after the line end", std::string("ab\ncd\0\n", 7),
+        {"zero byte after the line end",
+         std::string("ab\ncd\0\n", 7),
          {{2, "ab", 3, 0}, {4, "cd", 7, 3}}},
         // A CR ending a block with no LF ends the line; its LF comes out as an empty line.
-        {"CR LF across a block end", full + "\r\nb\n",
+        {"CR LF across a block end",
+         full + "\r\nb\n",
          {{kSize - 1, full, kSize, 0}, {0, "", kSize + 1, kSize}, {1, "b", kSize + 3, kSize + 1}}},
-        {"CR LF at a block end", fits + "\r\nb\n",
+        {"CR LF at a block end",
+         fits + "\r\nb\n",
          {{kSize - 2, fits, kSize, 0}, {1, "b", kSize + 2, kSize}}},
     };
     for (Case& c : cases) {
@@ -109,8 +119,12 @@ TEST(LineStream, HostFaultsWhileReading) {
     // moving, and the next call retries. Seeks failing for good end the reading, so loops
     // that read to the end stop; once the host moves again, reading goes on.
     const Line ab{2, "ab", 3, 0}, cd{2, "cd", 6, 3}, empty{0, "", 3, 3}, end{-1, "", 3, 3};
-    const struct { const char* name; wqtest::Fault FakeHost::*fault; bool persistent;
-                   std::vector<Line> lines; } cases[] = {
+    const struct {
+        const char* name;
+        wqtest::Fault FakeHost::*fault;
+        bool persistent;
+        std::vector<Line> lines;
+    } cases[] = {
         {"read", &FakeHost::readFault, false, {ab, end, cd}},
         {"seek", &FakeHost::seekFault, false, {ab, empty, cd}},
         {"seek for good", &FakeHost::seekFault, true, {ab, empty, end, end}},
@@ -150,7 +164,8 @@ TEST(LineStream, SetPositionStaysWithinTheDocument) {
 // host), reads the first line and deletes everything; given ones must stay usable.
 template <class Arm>
 bool buildAndRead(FakeHost& host, bool given, Arm arm) {
-    DxfPublicStorage* pool = given ? newDxfPublicStorage(host.services(), StorageExactSizes) : nullptr;
+    DxfPublicStorage* pool =
+        given ? newDxfPublicStorage(host.services(), StorageExactSizes) : nullptr;
     DxfStrEtc* strings = given ? newDxfStrEtc(host.services(), pool) : nullptr;
     arm(host);
     DxfFileStrmIo* lines = newDxfFileStrmIo(host.services(), host.stream(), strings, pool);
@@ -170,8 +185,12 @@ TEST(LineStreamLife, ConstructionFailsCleanlyOnEveryHostFault) {
     EXPECT_EQ(newDxfFileStrmIo(nullptr, none.stream(), nullptr, nullptr), nullptr);
     EXPECT_EQ(newDxfFileStrmIo(none.services(), nullptr, nullptr, nullptr), nullptr);
     // The stream is closed exactly when it was opened.
-    const struct { const char* name; std::string document; void (*spoil)(Host&); int32_t opens; }
-    cases[] = {
+    const struct {
+        const char* name;
+        std::string document;
+        void (*spoil)(Host&);
+        int32_t opens;
+    } cases[] = {
         {"no open", document, [](Host& h) { h.stream()->open = nullptr; }, 0},
         {"open fails", document, [](Host& h) { h.openFault.failAt = 0; }, 0},
         {"no tell", document, [](Host& h) { h.stream()->tell = nullptr; }, 1},

@@ -49,8 +49,8 @@ TEST(DxfGrpId, EveryCodeIsFoundWithItsIndexAndTypeAndNoOtherText) {
     const std::pair<int32_t, const char*> named[] = {
         {GroupCode0, "0"}, {GroupCode1, "1"}, {GroupCode2, "2"}, {GroupCode9, "9"}};
     for (const auto& [at, code] : named) EXPECT_STREQ(groupCodeTable[at], code);
-    for (const char* code : {"19", "29", "59", "61", "1006", "1009", "-6", "1072", " 10",
-                             "10 ", "010", "", "00", "+0", "-0", "1\t"}) {
+    for (const char* code : {"19", "29", "59", "61", "1006", "1009", "-6", "1072", " 10", "10 ",
+                             "010", "", "00", "+0", "-0", "1\t"}) {
         GroupInfo info{7, 7, "x"};
         EXPECT_EQ(findGroupId(groups, code, &info), 0) << '"' << code << '"';
         EXPECT_TRUE(info.index == 0 && info.valueType == 0 && info.code == nullptr);

@@ -18,18 +18,23 @@ struct Named {
 
 // The name tables in index order with each name's bucket: sections among 11 (HEADER and
 // CLASSES share bucket 0), entities among the dispatcher's 53.
-constexpr Named kSections[SectionCount] = {
-    {"SECTION", 3}, {"ENDSEC", 10},  {"HEADER", 0},  {"CLASSES", 0}, {"TABLES", 5},
-    {"BLOCKS", 9},  {"ENTITIES", 2}, {"OBJECTS", 6}, {"EOF", 1}};
+constexpr Named kSections[SectionCount] = {{"SECTION", 3},  {"ENDSEC", 10}, {"HEADER", 0},
+                                           {"CLASSES", 0},  {"TABLES", 5},  {"BLOCKS", 9},
+                                           {"ENTITIES", 2}, {"OBJECTS", 6}, {"EOF", 1}};
 constexpr Named kEntities[EntityNameCount] = {
-    {"3DFACE", 17}, {"3DSOLID", 24}, {"ACAD_PROXY_ENTITY", 20}, {"ARC", 52},
-    {"ARCALIGNEDTEXT", 52}, {"ATTDEF", 10}, {"ATTRIB", 50}, {"BLOCK", 32}, {"BODY", 25},
-    {"CIRCLE", 52}, {"DIMENSION", 20}, {"ELLIPSE", 1}, {"HATCH", 40}, {"IMAGE", 3},
-    {"INSERT", 20}, {"LEADER", 5}, {"LINE", 51}, {"LWPOLYLINE", 18}, {"MLINE", 34},
-    {"MTEXT", 47}, {"OLEFRAME", 1}, {"OLE2FRAME", 21}, {"POINT", 19}, {"POLYLINE", 27},
-    {"RAY", 20}, {"REGION", 32}, {"RTEXT", 28}, {"SEQEND", 4}, {"SHAPE", 34}, {"SOLID", 33},
-    {"SPLINE", 43}, {"TEXT", 11}, {"TOLERANCE", 6}, {"TRACE", 4}, {"VERTEX", 44},
-    {"VIEWPORT", 16}, {"WIPEOUT", 48}, {"XLINE", 24},
+    {"3DFACE", 17},    {"3DSOLID", 24},        {"ACAD_PROXY_ENTITY", 20},
+    {"ARC", 52},       {"ARCALIGNEDTEXT", 52}, {"ATTDEF", 10},
+    {"ATTRIB", 50},    {"BLOCK", 32},          {"BODY", 25},
+    {"CIRCLE", 52},    {"DIMENSION", 20},      {"ELLIPSE", 1},
+    {"HATCH", 40},     {"IMAGE", 3},           {"INSERT", 20},
+    {"LEADER", 5},     {"LINE", 51},           {"LWPOLYLINE", 18},
+    {"MLINE", 34},     {"MTEXT", 47},          {"OLEFRAME", 1},
+    {"OLE2FRAME", 21}, {"POINT", 19},          {"POLYLINE", 27},
+    {"RAY", 20},       {"REGION", 32},         {"RTEXT", 28},
+    {"SEQEND", 4},     {"SHAPE", 34},          {"SOLID", 33},
+    {"SPLINE", 43},    {"TEXT", 11},           {"TOLERANCE", 6},
+    {"TRACE", 4},      {"VERTEX", 44},         {"VIEWPORT", 16},
+    {"WIPEOUT", 48},   {"XLINE", 24},
 };
 
 TEST(DxfHash, KnownTextsLandInTheirBuckets) {

@@ -23,7 +23,9 @@ struct Pool {
     wqtest::FakeHost host;
     DxfPublicStorage* pool;
     explicit Pool(int32_t mode = StorageExactSizes)
-        : pool(newDxfPublicStorage(host.services(), mode)) { host.logCalls = true; }
+        : pool(newDxfPublicStorage(host.services(), mode)) {
+        host.logCalls = true;
+    }
     ~Pool() {
         deleteDxfPublicStorage(pool);
         EXPECT_EQ(host.poolBlocksLive(), 0);
@@ -143,8 +145,8 @@ TEST(DxfPublicStorage, TeardownGoesNewestFirstMemoryBeforeRecord) {
         if (call.op == Op::Calloc) made.push_back(call.result);
     }
     ASSERT_EQ(made.size(), 6u);
-    const std::vector<const void*> expected = {c, made[4], b, made[2], a, made[0],
-                                               p.pool->context, p.pool};
+    const std::vector<const void*> expected = {c,       made[4],         b,     made[2], a,
+                                               made[0], p.pool->context, p.pool};
     p.host.log.clear();
     deleteDxfPublicStorage(p.pool);
     p.pool = nullptr;

@@ -13,7 +13,7 @@
 namespace {
 
 class StrEtc : public ::testing::Test {
-protected:
+  protected:
     wqtest::FakeHost host;
     DxfStrEtc* s = newDxfStrEtc(host.services(), nullptr);
     void TearDown() override {
@@ -24,10 +24,14 @@ protected:
 
 TEST_F(StrEtc, Searches) {
     ASSERT_NE(s, nullptr);
-    struct Case { const char* text; const char* sub; int32_t index; } cases[] = {
-        {"abcabc", "bc", 1}, {"xyzab", "ab", 3}, {"aab", "ab", 1}, {"abd", "abc", -1},
-        {"xab", "abc", -1},                                     // never past the end
-        {"abc", "", -1},     {"", "", -1},       {"", "a", -1}, // empty never found
+    struct Case {
+        const char* text;
+        const char* sub;
+        int32_t index;
+    } cases[] = {
+        {"abcabc", "bc", 1}, {"xyzab", "ab", 3}, {"aab", "ab", 1},
+        {"abd", "abc", -1},  {"xab", "abc", -1},                 // never past the end
+        {"abc", "", -1},     {"", "", -1},       {"", "a", -1},  // empty never found
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.text) + " / " + c.sub);
@@ -60,18 +64,34 @@ TEST_F(StrEtc, Searches) {
 TEST_F(StrEtc, InPlaceEdits) {
     ASSERT_NE(s, nullptr);
     enum Op { Chars, String, Trim, Char };
-    const struct { Op op; const char* text; const char* arg; int character; const char* left; }
-    cases[] = {
-        {Chars, "a \tb\t", " \t", 0, "ab"}, {Chars, "abcabc", "ca", 0, "bb"},
-        {Chars, "aaaa", "a", 0, ""},        {Chars, "  a  ", "", 0, "  a  "},
+    const struct {
+        Op op;
+        const char* text;
+        const char* arg;
+        int character;
+        const char* left;
+    } cases[] = {
+        {Chars, "a \tb\t", " \t", 0, "ab"},
+        {Chars, "abcabc", "ca", 0, "bb"},
+        {Chars, "aaaa", "a", 0, ""},
+        {Chars, "  a  ", "", 0, "  a  "},
         // Left to right without overlap; a new occurrence the join makes before the cut stays.
-        {String, "XXX", "XX", 0, "X"},      {String, "aXXbXX", "XX", 0, "ab"},
-        {String, "aabb", "ab", 0, "ab"},    {String, "xabyab", "ab", 0, "xy"},
-        {String, "abab", "ab", 0, ""},      {String, "abc", "", 0, "abc"},
-        {Trim, "ab \t \t", "", 0, "ab"},    {Trim, " a b ", "", 0, " a b"},
-        {Trim, "   ", "", 0, " "},          {Trim, "\t", "", 0, "\t"},  // the first byte stays
+        {String, "XXX", "XX", 0, "X"},
+        {String, "aXXbXX", "XX", 0, "ab"},
+        {String, "aabb", "ab", 0, "ab"},
+        {String, "xabyab", "ab", 0, "xy"},
+        {String, "abab", "ab", 0, ""},
+        {String, "abc", "", 0, "abc"},
+        {Trim, "ab \t \t", "", 0, "ab"},
+        {Trim, " a b ", "", 0, " a b"},
+        {Trim, "   ", "", 0, " "},
+        {Trim, "\t", "", 0, "\t"},  // the first byte stays
         {Trim, "", "", 0, ""},
-        {Char, "  1 0", "", ' ' + 0x100, "10"}, {Char, "a\xff" "b\xff", "", -1, "ab"},  // low byte
+        {Char, "  1 0", "", ' ' + 0x100, "10"},
+        {Char,
+         "a\xff"
+         "b\xff",
+         "", -1, "ab"},  // low byte
         {Char, "abc", "", 0, "abc"},
     };
     for (const auto& c : cases) {
@@ -79,10 +99,18 @@ TEST_F(StrEtc, InPlaceEdits) {
         char b[32];
         std::strcpy(b, c.text);
         switch (c.op) {
-            case Chars: EXPECT_EQ(s->deleteChars(s, b, c.arg), b); break;
-            case String: EXPECT_EQ(s->deleteString(s, b, c.arg), b); break;
-            case Trim: s->trimRight(s, b); break;
-            case Char: s->deleteChar(s, b, c.character); break;
+            case Chars:
+                EXPECT_EQ(s->deleteChars(s, b, c.arg), b);
+                break;
+            case String:
+                EXPECT_EQ(s->deleteString(s, b, c.arg), b);
+                break;
+            case Trim:
+                s->trimRight(s, b);
+                break;
+            case Char:
+                s->deleteChar(s, b, c.character);
+                break;
         }
         EXPECT_STREQ(b, c.left);
     }
@@ -90,8 +118,11 @@ TEST_F(StrEtc, InPlaceEdits) {
 
 TEST_F(StrEtc, SplitStringInPlace) {
     ASSERT_NE(s, nullptr);
-    const struct { const char* text; const char* delimiter; std::vector<std::string> pieces; }
-    cases[] = {
+    const struct {
+        const char* text;
+        const char* delimiter;
+        std::vector<std::string> pieces;
+    } cases[] = {
         {"\\M+1ABCD\\M+1EF01", "\\M+", {"1ABCD", "1EF01"}},
         {"abc\\M+1ABCD", "\\M+", {"abc", "1ABCD"}},
         {"abc\\M+", "\\M+", {"abc", ""}},  // the rest after the last delimiter, even empty

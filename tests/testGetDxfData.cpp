@@ -27,25 +27,30 @@ int32_t lineOffset(const std::string& lf, int32_t line, const std::string& eol) 
 }
 
 // A section's start and end as line numbers of an LF document; -1 for none.
-struct Span { int32_t index, startLine, endLine; };
+struct Span {
+    int32_t index, startLine, endLine;
+};
 // An LF document and its sections; every other section is not found.
-struct Case { std::string document; std::vector<Span> spans; };
+struct Case {
+    std::string document;
+    std::vector<Span> spans;
+};
 
 std::vector<Case> spanCases() {
     std::vector<Case> cases = {
         // HEADER and CLASSES share a bucket of the name table; an unknown name is passed
         // over and a section after "0"/"EOF" is never seen.
         {"0\nSECTION\n2\nENTITIES\n0\nTEXT\n1\nhi\n0\nENDSEC\n"        // 0-9
-         "0\nSECTION\n2\nCLASSES\n0\nENDSEC\n"                          // 10-15
-         "0\nSECTION\n2\nTHUMBNAILIMAGE\n0\nENDSEC\n"                   // 16-21
+         "0\nSECTION\n2\nCLASSES\n0\nENDSEC\n"                         // 10-15
+         "0\nSECTION\n2\nTHUMBNAILIMAGE\n0\nENDSEC\n"                  // 16-21
          "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1009\n0\nENDSEC\n"  // 22-31
          "0\nEOF\n0\nSECTION\n2\nBLOCKS\n0\nENDSEC\n",
          {{SectionEntities, 4, 8}, {SectionClasses, 14, 14}, {SectionHeader, 26, 30}}},
         // Blanks leave code lines, but value lines must match exactly.
-        {"  0 \nSECTION\n 2  \nTABLES\n  0\nENDSEC\n"         // 0-5: found, empty body
-         "0\nSECTION \n2\nBLOCKS\n0\nENDSEC\n"                // 6-11: value with a blank
-         "0\nSECTION\n2\nENTITIES \n0\nENDSEC\n"              // 12-17: name with a blank
-         "0\t\nSECTION\n2\nOBJECTS\n0\nENDSEC\n"              // 18-23: a tab is not a blank
+        {"  0 \nSECTION\n 2  \nTABLES\n  0\nENDSEC\n"        // 0-5: found, empty body
+         "0\nSECTION \n2\nBLOCKS\n0\nENDSEC\n"               // 6-11: value with a blank
+         "0\nSECTION\n2\nENTITIES \n0\nENDSEC\n"             // 12-17: name with a blank
+         "0\t\nSECTION\n2\nOBJECTS\n0\nENDSEC\n"             // 18-23: a tab is not a blank
          "0\nSECTION\n2\nHEADER\n0\nENDSEC \n0 \nENDSEC\n",  // 24-33: first pair has a blank
          {{SectionTables, 4, 4}, {SectionHeader, 28, 30}}},
         // A line that breaks a frame is not read again as the start of the next.
@@ -58,18 +63,18 @@ std::vector<Case> spanCases() {
          {{SectionTables, 29, 29}, {SectionClasses, 35, 35}}},
         // The later of two equal sections is kept.
         {"0\nSECTION\n2\nHEADER\n9\n$A\n0\nENDSEC\n"         // 0-7
-         "0\nSECTION\n2\nENTITIES\n0\nENDSEC\n"                // 8-13
+         "0\nSECTION\n2\nENTITIES\n0\nENDSEC\n"              // 8-13
          "0\nSECTION\n2\nHEADER\n9\n$B\n1\nx\n0\nENDSEC\n",  // 14-23
          {{SectionHeader, 18, 22}, {SectionEntities, 12, 12}}},
         // HEADER, unclosed, runs on to ENTITIES' ENDSEC; BLOCKS, last and unclosed, gets no end.
         {"0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1009\n"  // 0-7
          "0\nSECTION\n2\nENTITIES\n0\nTEXT\n1\nx\n"         // 8-15
-         "0\nENDSEC\n"                                       // 16-17
-         "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\nb\n",          // 18-25
+         "0\nENDSEC\n"                                      // 16-17
+         "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\nb\n",         // 18-25
          {{SectionHeader, 4, 16}, {SectionEntities, 12, 16}, {SectionBlocks, 22, -1}}},
         // A value "0" right before the closing pair hides it.
         {"0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n70\n0\n0\nENDSEC\n"  // 0-9
-         "0\nSECTION\n2\nENTITIES\n0\nENDSEC\n",                 // 10-15
+         "0\nSECTION\n2\nENTITIES\n0\nENDSEC\n",                // 10-15
          {{SectionBlocks, 4, 14}, {SectionEntities, 14, 14}}},
         // The last line needs no line end.
         {"0\nSECTION\n2\nENTITIES\n0\nENDSEC", {{SectionEntities, 4, 4}}},

@@ -1,6 +1,5 @@
 // The host toolkit: record queue order and tracking, memory and file streams.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,7 +20,9 @@ struct Services {
     Services() { wqhost::initMallocServices(&s); }
     ~Services() { wqhost::finishMallocServices(&s); }
     OutputRecord* make(int32_t kind) { return s.table.newRecord(&s.table, kind); }
-    void put(OutputRecord* r, int32_t position) { s.table.putRecord(&s.table, &queue, r, position); }
+    void put(OutputRecord* r, int32_t position) {
+        s.table.putRecord(&s.table, &queue, r, position);
+    }
     OutputRecord* take() { return s.table.takeRecord(&s.table, &queue, 0); }
 };
 
@@ -133,8 +134,10 @@ TEST(FileStream, WindowedReadsMatchTheFileEverywhere) {
     ASSERT_NE(s->open(s), 0);
     const int32_t n = static_cast<int32_t>(doc.size());
     const int32_t window = wqhost::kFileWindowBytes;
-    const struct { int32_t offset, size; } reads[] = {
-        {0, 2048}, {window - 10, 2048}, {5, 100}, {window * 3, 2048}, {n - 1, 2048},
+    const struct {
+        int32_t offset, size;
+    } reads[] = {
+        {0, 2048}, {window - 10, 2048},  {5, 100},          {window * 3, 2048}, {n - 1, 2048},
         {n, 2048}, {100, window + 5000}, {window + 1, 2048}};
     std::string buffer(window + 5000, '\0');
     for (const auto& r : reads) {
@@ -142,8 +145,9 @@ TEST(FileStream, WindowedReadsMatchTheFileEverywhere) {
         ASSERT_EQ(s->seek(s, r.offset, 0), 1);
         const int32_t expected = std::min(r.size, n - r.offset);
         ASSERT_EQ(s->read(s, &buffer[0], r.size), expected);
-        EXPECT_EQ(buffer.compare(0, static_cast<size_t>(expected), doc, static_cast<size_t>(r.offset),
-                                 static_cast<size_t>(expected)), 0);
+        EXPECT_EQ(buffer.compare(0, static_cast<size_t>(expected), doc,
+                                 static_cast<size_t>(r.offset), static_cast<size_t>(expected)),
+                  0);
         EXPECT_EQ(s->tell(s), r.offset + expected);
     }
     wqhost::finishFileStream(&f);

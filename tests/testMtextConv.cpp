@@ -43,9 +43,13 @@ std::string repeat(const std::string& piece, size_t times) {
 }
 
 TEST(MtextConv, CopiesPlainTextAndDecodesEscapes) {
-    struct Case { std::string text; std::string bytes; int32_t result; } cases[] = {
+    struct Case {
+        std::string text;
+        std::string bytes;
+        int32_t result;
+    } cases[] = {
         {"ABC", "ABC", 0},
-        {"\\m+18140", "\\m+18140", 0},  // lower-case m is no escape
+        {"\\m+18140", "\\m+18140", 0},                        // lower-case m is no escape
         {std::string(2047, 'x'), std::string(2047, 'x'), 0},  // the longest line, whole
         {"\\M+18140\\M+18141", "\x81\x40\x81\x41", 1},
         {"\\M+98140", "\x81\x40", 1},  // the code page digit is not looked at
@@ -55,7 +59,7 @@ TEST(MtextConv, CopiesPlainTextAndDecodesEscapes) {
         {"\\M+18140ab", "\x40\xAB", 1},  // digits after an escape: the low 16 bits
         {"\\M+", "", 1},                 // nothing after the escape: no bytes
         {"\\M+18140\\M+", "\x81\x40", 1},
-        {"\\M+1zz\\M+18141", "\x81\x41", 1},  // a piece without a number gives no bytes
+        {"\\M+1zz\\M+18141", "\x81\x41", 1},    // a piece without a number gives no bytes
         {"a\\M+\\M+\\M+18141", "\x81\x41", 1},  // "a" is a code page digit alone
         // Only the first 256 pieces are decoded; the rest cannot overrun the piece array.
         {repeat("\\M+18140", 300), repeat("\x81\x40", 256), 1},

@@ -14,11 +14,16 @@ namespace {
 using wqtest::FakeHost;
 
 // Code line as written, value line, the code readPair gives, isCode0, isCode9.
-struct Group { const char* codeLine; const char* value; const char* code; int32_t is0, is9; };
+struct Group {
+    const char* codeLine;
+    const char* value;
+    const char* code;
+    int32_t is0, is9;
+};
 const Group kGroups[] = {
-    {"0", "LINE", "0", 1, 0},        {"  0", "  lead", "0", 1, 0}, {"0  ", "trail  ", "0", 1, 0},
-    {" 1 0", "1.5", "10", 0, 0},     {"0\t", "TAB", "0\t", 0, 0},  {"00", "ZEROS", "00", 0, 0},
-    {"+0", "PLUS", "+0", 0, 0},      {"", "", "", 0, 0},           {"9", "$ACADVER", "9", 0, 1}};
+    {"0", "LINE", "0", 1, 0},    {"  0", "  lead", "0", 1, 0}, {"0  ", "trail  ", "0", 1, 0},
+    {" 1 0", "1.5", "10", 0, 0}, {"0\t", "TAB", "0\t", 0, 0},  {"00", "ZEROS", "00", 0, 0},
+    {"+0", "PLUS", "+0", 0, 0},  {"", "", "", 0, 0},           {"9", "$ACADVER", "9", 0, 1}};
 
 // The groups above, then a last code line "0" without its value line.
 std::string groupsDocument() {

@@ -37,9 +37,10 @@ const std::string kTitleBlock =
             "0\nINSERT\n66\n1\n2\nTITLE\n0\nATTRIB\n1\nValue\n2\nTAG\n70\n0\n0\nSEQEND\n8\n0\n"
             "0\nTEXT\n1\n\\M+18140\\M+18141\n") +
     "0\nEOF\n";
-const Lines kTitleBlockRecords = {"S", T("TITLE"), "E", "S", T("DEFAULT"), T("TAG"), "E",
-                                  "S", T("Hello"), "E", "S", T("Value"), T("TAG"), "E",
-                                  "S", T("\x81\x40\x81\x41"), "E", "D"};
+const Lines kTitleBlockRecords = {
+    "S",        T("TITLE"), "E", "S",        T("DEFAULT"), T("TAG"), "E", "S",
+    T("Hello"), "E",        "S", T("Value"), T("TAG"),     "E",      "S", T("\x81\x40\x81\x41"),
+    "E",        "D"};
 
 Lines transcribe(FakeHost& host, int32_t patience = 1) {
     return wqtest::transcribe(host, wqtest::linkedEntryPoints(), patience);
@@ -104,7 +105,7 @@ TEST(ReaderEntry, AFreshSourceHoldsItsWordsAndMakesTheWorkBufferOnRequestOne) {
     char* const start = source->workStart;
     ASSERT_NE(start, nullptr);
     EXPECT_EQ(source->workCursor, start);
-    source->workCursor = start + 10;  // the host's to move
+    source->workCursor = start + 10;                  // the host's to move
     EXPECT_EQ(source->allocBufDXFsrc(source, 1), 1);  // made once
     EXPECT_EQ(source->workStart, start);
     EXPECT_EQ(source->workCursor, start + 10);
@@ -123,12 +124,17 @@ TEST(ReaderEntry, AFreshSourceHoldsItsWordsAndMakesTheWorkBufferOnRequestOne) {
 
 TEST(ReaderEntry, DeliversBlocksThenEntitiesAndStopsWhereTheFramingSays) {
     const std::string lost = section("ENTITIES", "0\nTEXT\n1\nlost\n") + "0\nSECTION\n2\n";
-    const struct Case { std::string document; int32_t patience; Lines records; } cases[] = {
+    const struct Case {
+        std::string document;
+        int32_t patience;
+        Lines records;
+    } cases[] = {
         {kTitleBlock, 1, kTitleBlockRecords},
         {wqtest::withLineEnds(kTitleBlock, "\r\n"), 1, kTitleBlockRecords},
         {wqtest::withLineEnds(kTitleBlock, "\r"), 1, kTitleBlockRecords},
         {section("ENTITIES", "0\nTEXT\n1\nentity\n") + section("BLOCKS", "0\nTEXT\n1\nblock\n"),
-         1, {"S", T("block"), "E", "S", T("entity"), "E", "D"}},
+         1,
+         {"S", T("block"), "E", "S", T("entity"), "E", "D"}},
         // No text: only the end of document, then nothing. An ENTITIES section without its
         // closing pair is passed over.
         {section("ENTITIES", "0\nLINE\n8\n0\n0\nMTEXT\n1\nnot read\n") + "0\nEOF\n", 1, {"D"}},
@@ -141,7 +147,8 @@ TEST(ReaderEntry, DeliversBlocksThenEntitiesAndStopsWhereTheFramingSays) {
         // first, then the retried handler starts a new entity where the stream stands.
         {section("BLOCKS", "0\nTEXT\n1\nbefore\n420\n256\n1\nafter\n") +
              section("ENTITIES", "0\nTEXT\n1\nlast\n") + "0\nEOF\n",
-         2, {"FAIL null", "S", T("before"), "S", T("after"), "E", "S", T("last"), "E", "D"}},
+         2,
+         {"FAIL null", "S", T("before"), "S", T("after"), "E", "S", T("last"), "E", "D"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.document.substr(0, 60));
@@ -157,10 +164,13 @@ TEST(ReaderEntry, DeliversBlocksThenEntitiesAndStopsWhereTheFramingSays) {
 TEST(ReaderEntry, AFailedStartLeavesTheHostParamsAloneAndNothingAllocated) {
     const char* const noSections = "999\ncomment only\n0\nSECTION\n2\n";
     const char* const eofFirst = "0\nEOF\n0\nSECTION\n2\nHEADER\n0\nENDSEC\n";
-    const struct Case { const char* document; bool reports, opens; Lines messages; } cases[] = {
-        {noSections, true, true, {kIllegal}}, {eofFirst, true, true, {kIllegal}},
-        {"", true, true, {kNoMemory}},        {eofFirst, true, false, {kNoMemory}},
-        {noSections, false, true, {}},        {"", false, true, {}}};
+    const struct Case {
+        const char* document;
+        bool reports, opens;
+        Lines messages;
+    } cases[] = {{noSections, true, true, {kIllegal}}, {eofFirst, true, true, {kIllegal}},
+                 {"", true, true, {kNoMemory}},        {eofFirst, true, false, {kNoMemory}},
+                 {noSections, false, true, {}},        {"", false, true, {}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.document);
         FakeHost host(c.document);

@@ -130,7 +130,7 @@ bool readAll(std::FILE* in, std::string* out) {
 }
 
 class Output {
-public:
+  public:
     Output(const Options& options, iconv_t converter) : options_(options), converter_(converter) {}
 
     void prefix(const char* name) {
@@ -148,7 +148,7 @@ public:
         std::putchar('\n');
     }
 
-private:
+  private:
     // Bytes the encoding cannot take are written as \xNN, so nothing is dropped silently.
     void writeConverted(const char* bytes, size_t length) {
         iconv(converter_, nullptr, nullptr, nullptr, nullptr);
@@ -242,9 +242,12 @@ bool extract(const wqhost::Plugin& plugin, const char* name, Output* output,
             const int32_t kind = wqhost::recordKind(record);
             if (options.records) {
                 output->prefix(name);
-                if (kind == RecordTextStart) std::puts("S");
-                else if (kind == RecordTextEnd) std::puts("E");
-                else if (kind == RecordEndOfDocument) std::puts("D");
+                if (kind == RecordTextStart)
+                    std::puts("S");
+                else if (kind == RecordTextEnd)
+                    std::puts("E");
+                else if (kind == RecordEndOfDocument)
+                    std::puts("D");
                 else if (kind == RecordText) {
                     std::fputc('T', stdout);
                     if (record->textLength > 0) std::fputc(' ', stdout);

@@ -100,7 +100,8 @@ struct FakeHostCalls {
     static void* reallocMem(HostServices* s, void* pointer, int32_t size) {
         FakeHost* h = of(s);
         if (pointer != nullptr && h->poolLive.count(pointer) == 0) ++h->foreignFrees;
-        void* result = h->allocFault.trip() ? nullptr : h->innerServices.reallocMem(s, pointer, size);
+        void* result =
+            h->allocFault.trip() ? nullptr : h->innerServices.reallocMem(s, pointer, size);
         if (result != nullptr) {
             h->poolLive.erase(pointer);
             h->poolLive.insert(result);

@@ -24,8 +24,21 @@ struct Fault {
     bool trip();           // counts one call; true when it must fail
 };
 
-enum class Op { RawAlloc, Calloc, Realloc, Free, NewRecord, PutRecord, TakeRecord,
-                Open, Read, Seek, Tell, Close, Report };
+enum class Op {
+    RawAlloc,
+    Calloc,
+    Realloc,
+    Free,
+    NewRecord,
+    PutRecord,
+    TakeRecord,
+    Open,
+    Read,
+    Seek,
+    Tell,
+    Close,
+    Report
+};
 
 struct HostCall {
     Op op;
@@ -38,15 +51,15 @@ struct HostCall {
 // A record as the host received it.
 struct Record {
     int32_t kind;
-    std::string text;    // the bytes of word 6's length, for kind 41
-    intptr_t length;     // word 6
+    std::string text;  // the bytes of word 6's length, for kind 41
+    intptr_t length;   // word 6
     intptr_t word7;
     intptr_t word12;
     bool operator==(const Record& other) const;
 };
 
 class FakeHost {
-public:
+  public:
     explicit FakeHost(const std::string& document = std::string());
     ~FakeHost();  // frees whatever is still live, after the counts have been read
     FakeHost(const FakeHost&) = delete;
@@ -63,14 +76,14 @@ public:
 
     // Live blocks of callocMem and reallocMem not yet given back with freeMem.
     int64_t poolBlocksLive() const;
-    int64_t rawBlocksLive() const;     // rawAlloc buffers not released
-    int64_t recordsLive() const;       // records not released
-    int32_t foreignFrees = 0;  // freeMem/reallocMem of memory the pool never got from here
-    int32_t badPositions = 0;  // putRecord positions other than 0 (into an empty queue) and -1
+    int64_t rawBlocksLive() const;  // rawAlloc buffers not released
+    int64_t recordsLive() const;    // records not released
+    int32_t foreignFrees = 0;       // freeMem/reallocMem of memory the pool never got from here
+    int32_t badPositions = 0;       // putRecord positions other than 0 (into an empty queue) and -1
     int32_t opens = 0, closes = 0;
     std::vector<std::string> reported;  // reportError messages, in order
     bool logCalls = false;
-    std::vector<HostCall> log;          // filled while logCalls is true
+    std::vector<HostCall> log;  // filled while logCalls is true
 
     // Takes every record from the queue (through takeRecord) and releases it.
     std::vector<Record> takeAll(uintptr_t* queue);
@@ -82,12 +95,12 @@ public:
     // Removes the stream's reportError, so that failures are silent.
     void withoutReportError() { memory.table.reportError = nullptr; }
 
-private:
+  private:
     std::string document;
     wqhost::MemoryStream memory;
     wqhost::MallocServices malloced;
     HostParams hostParams;
-    HostStream innerStream;      // the toolkit's own slots, called after the fault checks
+    HostStream innerStream;  // the toolkit's own slots, called after the fault checks
     HostServices innerServices;
     using PoolSet = std::unordered_set<void*>;
     PoolSet poolLive;  // callocMem/reallocMem blocks handed out and not freed

@@ -30,11 +30,16 @@ std::string takeLine(FakeHost& host, OutputRecord* record) {
     const Record seen = FakeHost::view(record);
     host.release(record);
     switch (seen.kind) {
-        case RecordTextStart: return "S";
-        case RecordTextEnd: return "E";
-        case RecordEndOfDocument: return "D";
-        case RecordText: return textLine(seen.text);
-        default: return "? kind " + std::to_string(seen.kind);
+        case RecordTextStart:
+            return "S";
+        case RecordTextEnd:
+            return "E";
+        case RecordEndOfDocument:
+            return "D";
+        case RecordText:
+            return textLine(seen.text);
+        default:
+            return "? kind " + std::to_string(seen.kind);
     }
 }
 
@@ -78,8 +83,10 @@ std::string section(const std::string& name, const std::string& body) {
 std::string withLineEnds(const std::string& document, const std::string& eol) {
     std::string out;
     for (char c : document) {
-        if (c == '\n') out += eol;
-        else out += c;
+        if (c == '\n')
+            out += eol;
+        else
+            out += c;
     }
     return out;
 }

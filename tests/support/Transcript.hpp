@@ -29,8 +29,7 @@ EntryPoints pluginEntryPoints(const wqhost::Plugin& plugin);
 // The run stops at "D", at the `patience`-th null in a row, or cut off after far more
 // calls than any test document needs; then the reader is shut down. After "D" two more
 // calls must give nothing, else the transcript ends with the record and "after D".
-std::vector<std::string> transcribe(FakeHost& host, const EntryPoints& entry,
-                                    int32_t patience = 1);
+std::vector<std::string> transcribe(FakeHost& host, const EntryPoints& entry, int32_t patience = 1);
 std::string textLine(const std::string& text);  // the "T" line of a text record
 
 // A source record holding only the host's stream and services, as units below the entry
