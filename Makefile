@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run bench check sanitize clang clean
+.PHONY: all deps configure build test run bench fuzz check sanitize clang clean
 
 all: build
 
@@ -57,7 +57,15 @@ sanitize:
 clang:
 	$(MAKE) test BUILD=build-clang CMAKE_FLAGS="-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++"
 
+# libFuzzer under clang for FUZZ_SECONDS, seeded with tests/corpus and the samples.
+FUZZ_SECONDS ?= 300
+fuzz:
+	$(MAKE) configure BUILD=build-fuzz CMAKE_FLAGS="-DWQ_FUZZ=ON -DWQ_TESTS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++"
+	cmake --build build-fuzz -j $(JOBS) --target fuzzReader
+	mkdir -p build-fuzz/corpus && cp tests/corpus/* samples/*.dxf build-fuzz/corpus/
+	build-fuzz/bin/fuzzReader build-fuzz/corpus -max_len=4096 -max_total_time=$(FUZZ_SECONDS)
+
 check: test sanitize clang
 
 clean:
-	rm -rf build build-asan build-clang
+	rm -rf build build-asan build-clang build-fuzz
