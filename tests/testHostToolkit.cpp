@@ -26,6 +26,16 @@ struct Services {
     OutputRecord* take() { return s.table.takeRecord(&s.table, &queue, 0); }
 };
 
+// A new file holding `bytes`; the test removes it.
+std::string writeTempFile(const std::string& bytes) {
+    char path[] = "/tmp/wqhostXXXXXX";
+    const int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+    return path;
+}
+
 TEST(MallocServicesQueue, HeadPutsAndAppendsComeOutInOrder) {
     Services h;
     OutputRecord* a = h.make(41);
@@ -89,12 +99,8 @@ TEST(MemoryStream, SeekTellReadStayWithinTheDocument) {
 }
 
 TEST(FileStream, ReadsAFileAndReportsAMissingOne) {
-    char path[] = "/tmp/wqhostXXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    const std::string doc = "  0\r\nEOF\r\n";
-    ASSERT_EQ(write(fd, doc.data(), doc.size()), static_cast<ssize_t>(doc.size()));
-    close(fd);
+    const std::string file = writeTempFile("  0\r\nEOF\r\n");
+    const char* path = file.c_str();
 
     wqhost::FileStream f;
     wqhost::initFileStream(&f, path);
@@ -120,13 +126,10 @@ TEST(FileStream, ReadsAFileAndReportsAMissingOne) {
 // The window must give the same bytes as the file wherever a read starts and ends: across
 // the window's edge, backwards, at the end, and larger than the window itself.
 TEST(FileStream, WindowedReadsMatchTheFileEverywhere) {
-    char path[] = "/tmp/wqhostXXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
     std::string doc(3 * wqhost::kFileWindowBytes + 123, '\0');
     for (size_t i = 0; i < doc.size(); ++i) doc[i] = static_cast<char>(i * 7919 % 251);
-    ASSERT_EQ(write(fd, doc.data(), doc.size()), static_cast<ssize_t>(doc.size()));
-    close(fd);
+    const std::string file = writeTempFile(doc);
+    const char* path = file.c_str();
 
     wqhost::FileStream f;
     wqhost::initFileStream(&f, path);
