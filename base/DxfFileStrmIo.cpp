@@ -28,11 +28,6 @@ struct FileStrmIoContext {
     int32_t (*seekStream)(DxfFileStrmIo* self, int32_t offset, int32_t whence);
     int32_t (*tellStream)(DxfFileStrmIo* self);
     int32_t (*readStream)(DxfFileStrmIo* self, void* buffer, int32_t size);
-    // 1 after a readLine or setPosition whose seek failed, until a seek succeeds. A host
-    // that cannot seek would otherwise make readLine give empty lines forever to callers
-    // that read until a negative result: the first failed seek gives an empty line, every
-    // further one in a row the end of the data.
-    int32_t seekFailed;
 };
 
 FileStrmIoContext* contextOf(DxfFileStrmIo* self) {
@@ -82,9 +77,7 @@ int32_t setPosition(DxfFileStrmIo* self, int32_t offset) {
     // allowed: reading there gives the end of the data.
     if (static_cast<uint32_t>(offset) > static_cast<uint32_t>(ctx->fileSize)) return 0;
     ctx->position = offset;
-    const int32_t moved = ctx->seekStream(self, offset, kSeekFromStart);
-    ctx->seekFailed = !moved;
-    return moved;
+    return ctx->seekStream(self, offset, kSeekFromStart);
 }
 
 // Index of the first byte c among the first length bytes of bytes, or -1.
@@ -94,22 +87,20 @@ int32_t indexIn(const char* bytes, int32_t length, char c) {
 }
 
 // Reads the line at the position into buffer and moves past it. Returns the line's length
-// (0 for an empty line and for the first of a run of failed seeks), or -1 at the end of
-// the data, on a failed read, on a repeated failed seek, or for a buffer too small to hold
-// a byte and its terminator. Only a line that is delivered moves the position.
+// (0 for an empty line, and for a failed seek, which reads nothing), or -1 at the end of
+// the data, on a failed read, or for a buffer too small to hold a byte and its terminator.
+// Only a line that is delivered moves the position, and an empty line always moves it past
+// its line end: a 0 that leaves the position where it was is how callers tell a failed
+// seek, and end their reading when the host cannot move any more.
 int32_t readLine(DxfFileStrmIo* self, char* buffer, int32_t size) {
     FileStrmIoContext* ctx = contextOf(self);
     const int32_t start = self->position(self);
     ctx->lineStart = start;
     if (buffer == nullptr || size < 2) return -1;
     if (!ctx->seekStream(self, start, kSeekFromStart)) {
-        const int32_t again = ctx->seekFailed;
-        ctx->seekFailed = 1;
-        if (again) return -1;
         buffer[0] = '\0';  // callers take a result of 0 as an empty line in their buffer
         return 0;
     }
-    ctx->seekFailed = 0;
     const int32_t got = ctx->readStream(self, buffer, size);
     if (got == 0) return -1;
 
@@ -194,7 +185,6 @@ DxfFileStrmIo* newDxfFileStrmIo(HostServices* services, HostStream* stream, DxfS
     ctx->lineStart = 0;
     ctx->stream = stream;
     ctx->opened = 0;
-    ctx->seekFailed = 0;
     self->context = ctx;
     self->setPosition = setPosition;
     self->readLine = readLine;

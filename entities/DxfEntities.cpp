@@ -64,6 +64,14 @@ int32_t atRangeEnd(DxfEntities* self) {
     return ctx->lines->position(ctx->lines) >= ctx->endOffset;
 }
 
+// Reads the next group; 1, or 0 when it cannot be read or left the stream where it stood.
+// A group read without moving comes from a host that cannot seek any more (its lines read
+// as empty ones): the loops below would go round forever on it.
+int32_t readMovingPair(EntitiesContext* ctx, GroupPair* pair) {
+    const int32_t before = ctx->lines->position(ctx->lines);
+    return ctx->reader->readPair(ctx->reader, pair) && ctx->lines->position(ctx->lines) != before;
+}
+
 // Reads and drops groups up to the next code-0 group, which is pushed back for the next
 // entity, or up to the end of the range; 1, or 0 when a group cannot be read.
 int32_t skipEntity(DxfEntities* self) {
@@ -72,7 +80,7 @@ int32_t skipEntity(DxfEntities* self) {
     if (ctx->atRangeEnd(self)) return 1;
     for (;;) {
         GroupPair pair;
-        if (!reader->readPair(reader, &pair)) return 0;
+        if (!readMovingPair(ctx, &pair)) return 0;
         if (reader->isCode0(reader)) {
             reader->backToPair(reader);
             ctx->currentHandler = nullptr;
@@ -92,7 +100,7 @@ int32_t nextEntity(DxfEntities* self, uintptr_t* /* queue: records go through th
         if (ctx->atRangeEnd(self)) return EntityRangeDone;
         if (ctx->currentHandler == nullptr) {
             GroupPair pair;
-            if (!reader->readPair(reader, &pair)) return EntityError;
+            if (!readMovingPair(ctx, &pair)) return EntityError;
             // A group of another code than "0" opens no entity (a comment group at the
             // start of a section, say) and no handler is there to take it: it and the
             // groups after it are passed over up to the next entity, as for an unlisted

@@ -119,6 +119,24 @@ TEST(DxfEntities, EachCallHandlesOneListedEntity) {
     }
 }
 
+// A host that stops seeking makes every line read as an empty one without moving the
+// stream: whether it stops before an entity, inside a skipped one or inside a text, the
+// call fails instead of going round forever, and calls after it fail too.
+TEST(DxfEntities, AHostThatStopsSeekingFailsTheCall) {
+    for (int32_t seeksBeforeFailing : {0, 3, 9, 12}) {
+        SCOPED_TRACE(seeksBeforeFailing);
+        FakeHost host(kLineThenText + "0\nENDSEC\n");
+        Walk w(host, true);
+        ASSERT_TRUE(w.make(static_cast<int32_t>(kLineThenText.size())));
+        host.seekFault = {host.seekFault.calls + seeksBeforeFailing, true};
+        int32_t result = EntityHandled;
+        for (int call = 0; call < 3 && result == EntityHandled; ++call) result = w.next();
+        EXPECT_EQ(result, EntityError);
+        EXPECT_EQ(w.next(), EntityError);
+        w.taken();
+    }
+}
+
 // Every host allocation of making and walking a dispatcher fails in turn: a failure gives
 // null or 0, a later call goes on, and nothing stays allocated.
 TEST(DxfEntities, EveryFailedAllocationIsUndone) {
