@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -129,6 +130,29 @@ bool readAll(std::FILE* in, std::string* out) {
     return !std::ferror(in);
 }
 
+// Why a refused document was refused, when its first bytes tell: the reader's own
+// messages name no cause ("Memory allocation error" for an empty file, "Illigal DXF file"
+// for a binary one). Null when nothing can be said.
+const char* refusalHint(const char* name, const std::string& stdinBytes) {
+    char head[24] = {0};
+    size_t got = 0;
+    if (std::strcmp(name, "-") == 0) {
+        got = std::min(sizeof head, stdinBytes.size());
+        std::memcpy(head, stdinBytes.data(), got);
+    } else if (std::FILE* f = std::fopen(name, "rb")) {
+        got = std::fread(head, 1, sizeof head, f);
+        std::fclose(f);
+    }
+    if (got == 0) return "the file is empty";
+    if (got >= 18 && std::memcmp(head, "AutoCAD Binary DXF", 18) == 0) {
+        return "a binary DXF drawing: only ASCII DXF is read";
+    }
+    if (got >= 6 && std::memcmp(head, "AC10", 4) == 0) {
+        return "a DWG drawing, not DXF";
+    }
+    return nullptr;
+}
+
 class Output {
   public:
     Output(const Options& options, iconv_t converter) : options_(options), converter_(converter) {}
@@ -222,8 +246,10 @@ bool extract(const wqhost::Plugin& plugin, const char* name, Output* output,
         if (openError != 0) {
             std::fprintf(stderr, "dxftext: %s: %s\n", name, std::strerror(openError));
         } else {
-            std::fprintf(stderr, "dxftext: %s: %s\n", name,
-                         stream.message[0] ? stream.message : "the reader could not start");
+            const char* hint = refusalHint(name, stdinBytes);
+            std::fprintf(stderr, "dxftext: %s: %s%s%s%s\n", name,
+                         stream.message[0] ? stream.message : "the reader could not start",
+                         hint ? " (" : "", hint ? hint : "", hint ? ")" : "");
         }
     } else {
         int errors = 0;
