@@ -30,7 +30,7 @@ int32_t buildEntityTable(DxfEntities* self) {
     EntitiesContext* ctx = contextOf(self);
     for (int32_t i = 0; i < EntityNameCount; ++i) {
         const uint32_t bucket = ctx->hash->hashString(ctx->hash, dxfEntityNames[i], EntityBuckets);
-        EntityNode* node = wq::allocOne<EntityNode>(ctx->storage);
+        EntityNode* node = wq::allocOne<EntityNode>(ctx->collaborators.storage);
         if (node == nullptr) return 0;
         node->next = ctx->buckets[bucket];
         node->bucket = static_cast<int32_t>(bucket);
@@ -61,15 +61,17 @@ int32_t selectHandler(DxfEntities* self, const char* name) {
 // 1 once the stream stands at or past the end of the range, else 0.
 int32_t atRangeEnd(DxfEntities* self) {
     EntitiesContext* ctx = contextOf(self);
-    return ctx->lines->position(ctx->lines) >= ctx->endOffset;
+    DxfFileStrmIo* lines = ctx->collaborators.lines;
+    return lines->position(lines) >= ctx->endOffset;
 }
 
 // Reads the next group; 1, or 0 when it cannot be read or left the stream where it stood.
 // A group read without moving comes from a host that cannot seek any more (its lines read
 // as empty ones): the loops below would go round forever on it.
 int32_t readMovingPair(EntitiesContext* ctx, GroupPair* pair) {
-    const int32_t before = ctx->lines->position(ctx->lines);
-    return ctx->reader->readPair(ctx->reader, pair) && ctx->lines->position(ctx->lines) != before;
+    DxfFileStrmIo* lines = ctx->collaborators.lines;
+    const int32_t before = lines->position(lines);
+    return ctx->reader->readPair(ctx->reader, pair) && lines->position(lines) != before;
 }
 
 // Reads and drops groups up to the next code-0 group, which is pushed back for the next
@@ -117,8 +119,7 @@ int32_t nextEntity(DxfEntities* self, uintptr_t* /* queue: records go through th
 // Releases what exists of a dispatcher, in the destructor's order: reader, name nodes,
 // hash, escape decoder, context and handle, then the collaborators it made.
 void destroy(EntitiesContext* ctx, DxfEntities* self) {
-    const Collaborators made = {ctx->ownsStorage, ctx->storage, ctx->ownsStrings, ctx->strings,
-                                ctx->ownsGroups,  ctx->groups,  ctx->ownsLines,   ctx->lines};
+    const Collaborators made = ctx->collaborators;
     if (ctx->reader != nullptr) deleteReadDatUtil(ctx->reader);
     for (EntityNode* head : ctx->buckets) {
         while (head != nullptr) {
@@ -158,14 +159,7 @@ DxfEntities* newDxfEntities(DxfSource* source, DxfPublicStorage* storage, DxfStr
     EntitiesContext* ctx = wq::allocOne<EntitiesContext>(made.storage);
     if (ctx == nullptr) return fail();
     ctx->source = source;
-    ctx->ownsStorage = made.ownsStorage;
-    ctx->storage = made.storage;
-    ctx->ownsStrings = made.ownsStrings;
-    ctx->strings = made.strings;
-    ctx->ownsGroups = made.ownsGroups;
-    ctx->groups = made.groups;
-    ctx->ownsLines = made.ownsLines;
-    ctx->lines = made.lines;
+    ctx->collaborators = made;
     DxfEntities* self = nullptr;
     auto undo = [&ctx, &self]() -> DxfEntities* {
         destroy(ctx, self);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "Collaborators.hpp"
 #include "DxfEntities.h"
 #include "DxfHash.h"
 #include "DxfVocabulary.h"
@@ -28,14 +29,9 @@ struct EntityNode {
 struct EntitiesContext {
     DxfSource* source;
     ReadDatUtil* reader;
-    int32_t ownsStorage;
-    DxfPublicStorage* storage;
-    int32_t ownsStrings;
-    DxfStrEtc* strings;
-    int32_t ownsGroups;
-    DxfGrpId* groups;
-    int32_t ownsLines;
-    DxfFileStrmIo* lines;
+    // Storage, string utilities, group code table and line stream, each with its
+    // owns-flag, in that order.
+    Collaborators collaborators;
     int32_t startOffset;
     int32_t endOffset;             // first byte after the range
     EntityHandler currentHandler;  // null between entities

@@ -29,7 +29,7 @@ void queueLastRecord(DxfSource* source, int32_t position) {
 // the buffer or the record cannot be made. A buffer whose record cannot be made stays with
 // the host, which owns all it gave out; the storage has no way to give it back.
 int32_t queueText(wq::EntitiesContext* ctx, char* value) {
-    DxfPublicStorage* storage = ctx->storage;
+    DxfPublicStorage* storage = ctx->collaborators.storage;
     char* text = static_cast<char*>(storage->hostAlloc(storage, kTextBytes));
     if (text == nullptr) return 0;
     if (makeRecord(ctx->source, RecordText) == nullptr) return 0;
@@ -54,7 +54,7 @@ int32_t wq::textHandler(DxfEntities* self) {
     EntitiesContext* ctx = entitiesContextOf(self);
     DxfSource* source = ctx->source;
     ReadDatUtil* reader = ctx->reader;
-    DxfGrpId* groups = ctx->groups;
+    DxfGrpId* groups = ctx->collaborators.groups;
 
     // The queue is empty whenever an entity is handed over, so the start record leads it.
     if (makeRecord(source, RecordTextStart) == nullptr) return 0;
