@@ -2,6 +2,8 @@
 // kept in memory.
 #include "FileStream.hpp"
 
+#include "StreamWatch.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,6 +57,7 @@ int64_t readAt(FileStream* s, char* out, int64_t size, int64_t offset) {
 int32_t readFile(HostStream* stream, void* buffer, int32_t size) {
     FileStream* s = self(stream);
     if (s->fd < 0 || size <= 0) return 0;
+    if (s->watch != nullptr && !s->watch->allow(s->position)) return 0;
     char* out = static_cast<char*>(buffer);
     if (size > kFileWindowBytes) {
         const int64_t got = readAt(s, out, size, s->position);
@@ -117,6 +120,7 @@ void initFileStream(FileStream* stream, const char* path) {
     stream->lastError = 0;
     stream->size = stream->position = stream->windowStart = 0;
     stream->windowBytes = 0;
+    stream->watch = nullptr;
 }
 
 void finishFileStream(FileStream* stream) { closeFile(&stream->table); }

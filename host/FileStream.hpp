@@ -11,6 +11,8 @@
 
 namespace wqhost {
 
+class StreamWatch;
+
 constexpr int32_t kFileWindowBytes = 1 << 16;
 
 // The table comes first, so the reader's HostStream* is the FileStream*. The path is
@@ -24,6 +26,7 @@ struct FileStream {
     int64_t position;     // where the next read starts
     int64_t windowStart;  // file offset of window[0]
     int32_t windowBytes;  // valid bytes in window
+    StreamWatch* watch;   // consulted before every read; null: none
     char window[kFileWindowBytes];
 };
 

@@ -1,6 +1,8 @@
 // HostStream over bytes in memory.
 #include "MemoryStream.hpp"
 
+#include "StreamWatch.hpp"
+
 #include <cstring>
 
 namespace wqhost {
@@ -18,6 +20,7 @@ int32_t openMemory(HostStream* stream) {
 int32_t readMemory(HostStream* stream, void* buffer, int32_t size) {
     MemoryStream* s = self(stream);
     if (!s->isOpen || size <= 0 || s->offset >= s->size) return 0;
+    if (s->watch != nullptr && !s->watch->allow(s->offset)) return 0;
     const int32_t count = size < s->size - s->offset ? size : s->size - s->offset;
     std::memcpy(buffer, s->data + s->offset, static_cast<size_t>(count));
     s->offset += count;

@@ -9,6 +9,8 @@
 
 namespace wqhost {
 
+class StreamWatch;
+
 // The table comes first, so the reader's HostStream* is the MemoryStream*. The stream
 // does not copy the bytes: they must outlive it.
 struct MemoryStream {
@@ -17,6 +19,7 @@ struct MemoryStream {
     int32_t size;
     int32_t offset;
     int32_t isOpen;
+    StreamWatch* watch;  // consulted before every read; null: none
 };
 
 // Fills every slot the reader uses; reportError stays null (set it to receive messages).
