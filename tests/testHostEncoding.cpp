@@ -1,0 +1,289 @@
+// The host's encoding module: the code page a header names, text values converted to
+// UTF-8 (escapes, bad bytes, long values), and UTF-8 repair and JSON string literals.
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Encoding.hpp"
+#include "FakeHost.hpp"
+#include "Json.hpp"
+#include "Transcript.hpp"
+
+namespace {
+
+using wqhost::DrawingEncoding;
+using wqhost::scanHeader;
+using wqhost::TextConverter;
+
+const std::string kFffd = "\xEF\xBF\xBD";  // U+FFFD, the replacement character
+
+// The conversion of `bytes`, given as a view into a longer buffer whose next byte would
+// complete an escape ('0') or a two-byte character ('\\'): it must not be looked at.
+std::string utf8(const std::string& from, const std::string& bytes) {
+    TextConverter converter;
+    std::string error, out[2];
+    EXPECT_TRUE(converter.open(from, &error)) << error;
+    for (int k = 0; k < 2; ++k) {
+        const std::string padded = bytes + "0\\"[k];
+        converter.toUtf8(std::string_view(padded.data(), bytes.size()), &out[k]);
+    }
+    EXPECT_EQ(out[0], out[1]);
+    return out[0];
+}
+
+// Whether glibc's UTF-8 decoder, which refuses overlong forms, surrogates and code points
+// past U+10FFFF, takes all of `s`: a check written apart from the code under test.
+bool isValidUtf8(std::string_view s) {
+    static const iconv_t decoder = iconv_open("UTF-32LE", "UTF-8");
+    std::string in(s), out(4 * s.size(), '\0');
+    char *from = in.data(), *to = out.data();
+    size_t fromLeft = in.size(), toLeft = out.size();
+    iconv(decoder, nullptr, nullptr, nullptr, nullptr);
+    return iconv(decoder, &from, &fromLeft, &to, &toLeft) != static_cast<size_t>(-1);
+}
+
+// A JSON string literal as a parser takes it.
+bool isJsonString(std::string_view s) {
+    if (s.size() < 2 || s.front() != '"' || s.back() != '"') return false;
+    const std::string_view body = s.substr(1, s.size() - 2);
+    for (size_t i = 0; i < body.size(); ++i) {
+        if (static_cast<unsigned char>(body[i]) < 0x20 || body[i] == '"') return false;
+        if (body[i] != '\\') continue;
+        const std::string_view rest = body.substr(i + 1);
+        const bool unicode =
+            rest.size() > 4 && rest[0] == 'u' &&
+            rest.substr(1, 4).find_first_not_of("0123456789abcdefABCDEF") == rest.npos;
+        const std::string_view simple = "\"\\/bfnrt";
+        if (!unicode && (rest.empty() || simple.find(rest[0]) == simple.npos)) return false;
+        i += unicode ? 5 : 1;
+    }
+    return isValidUtf8(body);
+}
+
+TEST(HostEncodingDrawings, EachTestDrawingReadsAsItsExpectedUtf8) {
+    const char* const drawings[][2] = {
+        {"shiftjis", "CP932"}, {"cp1252", "CP1252"}, {"utf8", "UTF-8"}};
+    for (const auto& drawing : drawings) {
+        SCOPED_TRACE(drawing[0]);
+        const std::string base = std::string(WQ_SOURCE_DIR) + "/tests/drawings/" + drawing[0];
+        std::string bytes, expected, text;
+        ASSERT_TRUE(wqtest::readFile(base + ".dxf", &bytes));
+        ASSERT_TRUE(wqtest::readFile(base + ".utf8", &expected));
+        const DrawingEncoding encoding = scanHeader(bytes.data(), bytes.size());
+        EXPECT_EQ(encoding.codePage, drawing[1]);
+        EXPECT_TRUE(encoding.fromHeader);
+        TextConverter converter;
+        ASSERT_TRUE(converter.open(encoding.codePage, nullptr));
+        wqtest::FakeHost host(bytes);
+        for (const std::string& line : wqtest::transcribe(host, wqtest::linkedEntryPoints())) {
+            if (line.size() < 3 || line[0] != 'T') continue;  // not a text, or an empty one
+            std::string value;
+            for (size_t i = 2; i + 1 < line.size(); i += 2)
+                value.push_back(static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16)));
+            converter.toUtf8(value, &text);
+            text += '\n';
+        }
+        EXPECT_EQ(text, expected);
+    }
+}
+
+TEST(HostEncodingHeader, CodePageFromVersionAndDwgCodePage) {
+    const struct {
+        std::string document, codePage, dwgCodePage, acadVersion;
+        bool fromHeader;
+    } cases[] = {
+        {"  0\r\nSECTION\r\n  2\r\nHEADER\r\n  9\r\n$ACADVER\r\n  1\r\nAC1015\r\n  9\r\n"
+         "$DWGCODEPAGE\r\n  3\r\nANSI_932\r\n  0\r\nENDSEC\r\n",
+         "CP932", "ANSI_932", "AC1015", true},
+        {"999\nmade by hand\n\t0 \nSECTION\n 2\nheader\n9\n$dwgcodepage\n3\n  ansi_1251 \n",
+         "CP1251", "ansi_1251", "", true},
+        {"0\rSECTION\r2\rHEADER\r9\r$DWGCODEPAGE\r3\rDOS866\r0\rENDSEC\r", "CP866", "DOS866", "",
+         true},
+        {"\xEF\xBB\xBF  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1021\n  9\n$DWGCODEPAGE\n"
+         "  3\nANSI_932\n  0\nENDSEC\n",
+         "UTF-8", "ANSI_932", "AC1021", true},
+        {"0\nSECTION\n2\nHEADER\n9\n$DWGCODEPAGE\n3\nANSI_9999\n0\nENDSEC\n", "CP1252", "ANSI_9999",
+         "", false},
+        // A header after another section, a code page after the header's end, binary DXF.
+        {"0\nSECTION\n2\nENTITIES\n0\nENDSEC\n0\nSECTION\n2\nHEADER\n9\n$DWGCODEPAGE\n3\n"
+         "ANSI_932\n",
+         "CP1252", "", "", false},
+        {"0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1009\n0\nENDSEC\n0\nSECTION\n2\nTABLES\n9\n"
+         "$DWGCODEPAGE\n3\nANSI_932\n",
+         "CP1252", "", "AC1009", false},
+        {std::string("AutoCAD Binary DXF\r\n\x1A\0", 22), "CP1252", "", "", false},
+        {"", "CP1252", "", "", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.document);
+        const DrawingEncoding found = scanHeader(c.document.data(), c.document.size());
+        EXPECT_EQ(found.codePage, c.codePage);
+        EXPECT_EQ(found.dwgCodePage, c.dwgCodePage);
+        EXPECT_EQ(found.acadVersion, c.acadVersion);
+        EXPECT_EQ(found.fromHeader, c.fromHeader);
+    }
+}
+
+TEST(HostEncodingHeader, EveryPrefixIsReadOnlyAsFarAsItsLastWholeLine) {
+    const std::string header =
+        "  0\r\nSECTION\r\n  2\r\nHEADER\r\n  9\r\n$ACADVER\r\n  1\r\nAC1015"
+        "\r\n  9\r\n$DWGCODEPAGE\r\n  3\r\nANSI_932\r\n  0\r\nENDSEC\r\n";
+    // A CR ends its line even when the LF after it is cut off.
+    const size_t versionEnds = header.find("AC1015") + 7, pageEnds = header.find("ANSI_932") + 9;
+    for (size_t n = 0; n <= header.size(); ++n) {
+        // Exactly n bytes, so a read past them shows under the address sanitizer.
+        const std::vector<char> prefix(header.begin(), header.begin() + static_cast<long>(n));
+        const DrawingEncoding found = scanHeader(prefix.data(), n);
+        EXPECT_EQ(found.acadVersion, n >= versionEnds ? "AC1015" : "") << n;
+        EXPECT_EQ(found.codePage, n >= pageEnds ? "CP932" : "CP1252") << n;
+    }
+}
+
+TEST(HostEncodingHeader, EveryCodePageNameMapsToAnIconvName) {
+    // Every value drawings write, opened by the converter (so by iconv_open as well).
+    std::vector<std::string> names = {"ANSI_874",  "ANSI_932", "ANSI_936",  "ANSI_949", "ANSI_950",
+                                      "ANSI_1361", "DOS932",   "MACINTOSH", "BIG5",     "GB2312",
+                                      "KSC5601",   "JOHAB",    "ASCII",     "UTF8"};
+    for (int n = 1250; n <= 1258; ++n) names.push_back("ANSI_" + std::to_string(n));
+    for (int n : {437, 850, 852, 855, 857, 860, 861, 863, 864, 865, 866, 869})
+        names.push_back("DOS" + std::to_string(n));
+    for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 13, 15})
+        names.push_back("ISO8859-" + std::to_string(n));
+    for (const std::string& name : names) {
+        const std::string found = wqhost::iconvNameForCodePage(name);
+        EXPECT_TRUE(!found.empty() && TextConverter().open(found, nullptr)) << name << found;
+    }
+    EXPECT_EQ(wqhost::iconvNameForCodePage(" ansi_932\t"), "CP932");
+    EXPECT_EQ(wqhost::iconvNameForCodePage("dos932"), "CP932");
+    EXPECT_EQ(wqhost::iconvNameForCodePage("ANSI_1200"), "");
+    EXPECT_EQ(wqhost::iconvNameForCodePage("ANSI_93"), "");
+}
+
+TEST(HostEncodingConvert, CodePagesTwoByteCharactersAndTheBackslashTrailByte) {
+    const char* const cases[][3] = {
+        {"CP932", "\x83\x5C\x81\x40\x95\x5C", "ソ\u3000表"},
+        {"CP932", "\x83\x5CU+00E9", "ソU+00E9"},  // a trail byte never opens an escape
+        {"CP932", "\x83\x5C\\U+00E9 \xB1", "ソé ｱ"},
+        {"CP932", "C:\\dir", "C:\\dir"},
+        {"SHIFT_JIS", "C:\\dir\\U+00E9~", "C:¥diré‾"},  // 0x5C is the yen sign there
+        {"CP950", "\xA4\x5C", "么"},
+        {"CP1252", "\x80 B\xFCro Ma\xDFstab \x9F", "€ Büro Maßstab Ÿ"},
+        {"CP437", "\x81\xE1\\U+00FC", "üßü"},
+        {"CP1258", "x\xC3", "xĂ"},  // held back to see whether an accent follows
+        {"UTF-8", "B\xC3\xBCro \xF0\x9F\x93\x90", "Büro 📐"}};
+    for (const auto& c : cases) EXPECT_EQ(utf8(c[0], c[1]), c[2]) << c[0] << " " << c[1];
+}
+
+TEST(HostEncodingConvert, EachUnconvertibleByteIsOneReplacement) {
+    const std::string& r = kFffd;
+    const struct {
+        const char* from;
+        std::string bytes, expected;
+    } cases[] = {{"CP1252", "\x81\x8D\x8F\x90\x9D", r + r + r + r + r},
+                 {"CP932", "A\x85@B", "A" + r + "@B"},  // the second byte is read again
+                 {"CP932", "\x85\\U+00E9", r + "é"},
+                 {"CP932", "\x83\x5C\x83", "ソ" + r},  // cut short by the end of the value
+                 {"UTF-8", "\xE2\x82-\xE2\x82\\U+00FC", r + "-" + r + "ü"},
+                 {"UTF-8", "\xC0\xAF\xED\xA0\x80", r + r + r + r + r},
+                 {"UTF-8", "\xF4\x90\x80\x80\xF0\x9F\x93", r + r + r + r + r}};
+    for (const auto& c : cases) EXPECT_EQ(utf8(c.from, c.bytes), c.expected) << c.bytes;
+}
+
+TEST(HostEncodingConvert, UnicodeEscapesInEveryCodePage) {
+    const std::string& r = kFffd;
+    const std::string cases[][2] = {{"\\U+00FC", "ü"},
+                                    {"\\U+00fcber", "über"},
+                                    {"x\\U+00FC5", "xü5"},
+                                    {"\\U+00F", "\\U+00F"},
+                                    {"\\U+00G1", "\\U+00G1"},
+                                    {"\\U+", "\\U+"},
+                                    {"\\", "\\"},
+                                    {"\\u+00FC", "\\u+00FC"},
+                                    {"\\\\U+00FC", "\\ü"},
+                                    {"\\U+20AC\\U+00FC", "€ü"},
+                                    {"\\U+D83D\\U+DCD0", "📐"},
+                                    {"\\U+DBFF\\U+DFFF", "\U0010FFFF"},
+                                    {"\\U+D83D", r},
+                                    {"\\U+DCD0\\U+D83D", r + r},
+                                    {"\\U+D83D\\U+0041", r + "A"},
+                                    {"\\U+D83Dx", r + "x"},
+                                    {"\\U+0000", r}};
+    for (const char* from : {"CP1252", "CP932", "UTF-8"}) {
+        for (const auto& c : cases) EXPECT_EQ(utf8(from, c[0]), c[1]) << from << c[0];
+    }
+}
+
+TEST(HostEncodingConvert, LongValuesAcrossTheBufferAndMovedConverters) {
+    // 面 is 0x96 0xCA, three bytes in UTF-8; every 2000th is the undefined byte 0xFD
+    // instead, so one run of non-ASCII bytes fills the buffer between two bad bytes.
+    const size_t fit = TextConverter::kBufferBytes / 3;
+    for (size_t count : {fit - 1, fit, fit + 1, 2 * fit + 1, 5 * fit}) {
+        std::string bytes = "x", expected = "keptx", out = "kept";
+        for (size_t k = 0; k < count; ++k) {
+            bytes += k % 2000 == 1999 ? "\xFD" : "\x96\xCA";
+            expected += k % 2000 == 1999 ? kFffd : "面";
+        }
+        TextConverter converter;
+        ASSERT_TRUE(converter.open("CP932", nullptr));
+        TextConverter moved(std::move(converter));
+        moved.toUtf8(bytes, &out);
+        EXPECT_EQ(out, expected) << count;
+    }
+    TextConverter converter, taken;
+    ASSERT_TRUE(converter.open("SHIFT_JIS", nullptr));
+    taken = std::move(converter);  // the moved-from one reads UTF-8, as a new one does
+    std::string out, error;
+    converter.toUtf8("~\xFC\\", &out);
+    taken.toUtf8("~", &out);
+    EXPECT_EQ(out, "~" + kFffd + "\\‾");
+    EXPECT_FALSE(converter.open("NO-SUCH-CODE-PAGE", &error));
+    EXPECT_NE(error.find("NO-SUCH-CODE-PAGE"), std::string::npos);
+    ASSERT_TRUE(converter.open("CP1252", nullptr));
+    EXPECT_FALSE(converter.open("UTF-16LE", &error));  // not ASCII-based
+    EXPECT_FALSE(converter.open("ISO-2022-JP", &error));
+    out.clear();
+    converter.toUtf8("\xFC", &out);  // a failed open kept the code page
+    EXPECT_EQ(out, "ü");
+}
+
+TEST(HostEncodingJson, ControlCharactersQuotesAndBadBytesAreEscaped) {
+    std::string controls, out;
+    for (char c = 0; c < 0x20; ++c) controls.push_back(c);
+    wqhost::appendJsonString(&out, controls + "\"\\/\x7F\xFFé");
+    EXPECT_EQ(out,
+              "\"\\u0000\\u0001\\u0002\\u0003\\u0004\\u0005\\u0006\\u0007\\b\\t\\n\\u000b\\f\\r"
+              "\\u000e\\u000f\\u0010\\u0011\\u0012\\u0013\\u0014\\u0015\\u0016\\u0017\\u0018"
+              "\\u0019\\u001a\\u001b\\u001c\\u001d\\u001e\\u001f\\\"\\\\/\x7F" +
+                  kFffd + "é\"");
+}
+
+TEST(HostEncodingJson, EveryShortByteStringComesOutValid) {
+    // All two-byte strings, and three- and four-byte ones built on the boundary bytes of
+    // each range; what was valid comes out unchanged, what was not comes out repaired.
+    const char edges[] = "\x00\x22\x5C\x7F\x80\x8F\x90\x9F\xA0\xBF\xC0\xC2\xE0\xED\xF0\xF4";
+    std::vector<std::string> inputs;
+    for (int a = 0; a < 256; ++a) {
+        for (int b = 0; b < 256; ++b)
+            inputs.push_back({static_cast<char>(a), static_cast<char>(b)});
+        for (size_t b = 0; b < 16; ++b) {
+            for (size_t c = 0; c < 16; ++c) {
+                inputs.push_back({static_cast<char>(a), edges[b], edges[c]});
+                for (char d : {'\x80', '\xBF', 'A'}) inputs.push_back(inputs.back() + d);
+            }
+        }
+    }
+    for (const std::string& input : inputs) {
+        std::string repaired, json;
+        wqhost::appendValidUtf8(&repaired, input);
+        wqhost::appendJsonString(&json, input);
+        ASSERT_TRUE(isValidUtf8(repaired)) << testing::PrintToString(input);
+        ASSERT_TRUE(isJsonString(json)) << testing::PrintToString(input);
+        if (isValidUtf8(input)) {
+            ASSERT_EQ(repaired, input);
+        }
+    }
+}
+
+}  // namespace
