@@ -15,12 +15,12 @@ namespace wqhost {
 
 // What the HEADER section says about a drawing's text, and the code page chosen from it.
 struct DrawingEncoding {
-    std::string
-        codePage;  // iconv name the drawing's plain bytes are in: "CP1252", "CP932", "UTF-8", ...
+    // The iconv name the drawing's plain bytes are in: "CP1252", "CP932", "UTF-8", ...
+    std::string codePage;
     std::string dwgCodePage;  // $DWGCODEPAGE as written in the header ("ANSI_932"), "" when absent
     std::string acadVersion;  // $ACADVER as written ("AC1015"), "" when absent
-    bool fromHeader =
-        false;  // false: the header named no usable code page and the default was chosen
+    // False: the header named no usable code page and the default was chosen.
+    bool fromHeader = false;
 };
 
 // Reads the HEADER section at the start of a drawing for $ACADVER and $DWGCODEPAGE and
