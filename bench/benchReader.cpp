@@ -1,11 +1,15 @@
 // Benchmarks: a whole drawing from startSrcDXF to the end-of-document record, from memory
-// and from a file, and the line and group-code lookups every line goes through.
-// The drawing is WQ_BENCH_DRAWING (make bench generates one), or a synthetic one.
+// and from a file, a batch of many small drawings, and the line and group-code lookups
+// every line goes through. The drawing is WQ_BENCH_DRAWING (make bench generates one), or
+// a synthetic one.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "DxfFileStrmIo.h"
 #include "DxfGrpId.h"
@@ -37,19 +41,44 @@ const std::string& drawingPath() {
     return path;
 }
 
+// The whole of a file, or nothing when it cannot be read.
+std::string fileBytes(const std::string& path) {
+    std::string data;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        char chunk[1 << 16];
+        size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.append(chunk, got);
+        std::fclose(f);
+    }
+    return data;
+}
+
 const std::string& drawing() {
-    static const std::string bytes = [] {
-        if (drawingPath().empty()) return syntheticDrawing();
-        std::string data;
-        if (std::FILE* f = std::fopen(drawingPath().c_str(), "rb")) {
-            char chunk[1 << 16];
-            size_t got;
-            while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.append(chunk, got);
-            std::fclose(f);
-        }
-        return data;
-    }();
+    static const std::string bytes =
+        drawingPath().empty() ? syntheticDrawing() : fileBytes(drawingPath());
     return bytes;
+}
+
+// The project's own small drawings: the sample and the fuzz seeds, a few KiB at most each,
+// so that a document's set-up and teardown weigh more than its reading.
+const std::vector<std::string>& smallDrawings() {
+    static const std::vector<std::string> drawings = [] {
+        namespace fs = std::filesystem;
+        const fs::path source(WQ_SOURCE_DIR);
+        std::vector<fs::path> paths;
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(source / "tests/corpus", error))
+            paths.push_back(entry.path());
+        std::sort(paths.begin(), paths.end());
+        paths.insert(paths.begin(), source / "samples/title_block.dxf");
+        std::vector<std::string> all;
+        for (const fs::path& path : paths) {
+            std::string bytes = fileBytes(path.string());
+            if (!bytes.empty()) all.push_back(bytes);
+        }
+        return all;
+    }();
+    return drawings;
 }
 
 // Counts pool blocks live at the peak: the reader's memory must not grow with the drawing.
@@ -137,6 +166,32 @@ void BM_DocumentFromFile(benchmark::State& state) {
                             static_cast<int64_t>(drawing().size()));
 }
 BENCHMARK(BM_DocumentFromFile)->Unit(benchmark::kMillisecond);
+
+// A batch of 2,000 small documents from memory, as a host indexing many drawings reads
+// them; "perDocument" is the time of one document.
+void BM_SmallDocumentBatch(benchmark::State& state) {
+    const std::vector<std::string>& drawings = smallDrawings();
+    if (drawings.empty()) {
+        state.SkipWithError("the sample and test drawings are missing");
+        return;
+    }
+    constexpr int64_t kBatch = 2000;
+    for (auto _ : state) {
+        for (int64_t i = 0; i < kBatch; ++i) {
+            const std::string& bytes = drawings[static_cast<size_t>(i) % drawings.size()];
+            wqhost::MemoryStream stream;
+            wqhost::initMemoryStream(&stream, bytes.data(), static_cast<int32_t>(bytes.size()));
+            PeakServices services;
+            initPeak(&services);
+            benchmark::DoNotOptimize(extract(&stream.table, &services));
+            wqhost::finishMallocServices(&services.base);
+        }
+    }
+    state.counters["perDocument"] = benchmark::Counter(
+        static_cast<double>(kBatch),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_SmallDocumentBatch)->Unit(benchmark::kMillisecond);
 
 void BM_ReadAllLines(benchmark::State& state) {
     const std::string& bytes = drawing();
