@@ -1,307 +1,549 @@
-// dxftext: prints the text of ASCII DXF drawings, one text value per line, by loading the
-// wqdxfrdr plug-in with dlopen and driving it through its three entry points.
-#include <iconv.h>
+// dxftext: prints the text of ASCII DXF drawings as UTF-8 text or JSON Lines, reading many
+// drawings in parallel through the host toolkit's document API.
+#include <getopt.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "FileStream.hpp"
-#include "MallocServices.hpp"
-#include "MemoryStream.hpp"
-#include "Plugin.hpp"
+#include "Document.hpp"
+#include "Encoding.hpp"
+#include "Json.hpp"
+
+#ifndef WQ_VERSION
+#define WQ_VERSION "0"
+#endif
+#ifndef WQ_RELATIVE_LIBDIR
+#define WQ_RELATIVE_LIBDIR "../lib"
+#endif
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: dxftext [OPTIONS] FILE...\n"
-    "Prints the text of the TEXT, ATTDEF, ATTRIB and BLOCK entities of ASCII DXF drawings,\n"
-    "one text value per line, in file order. FILE - reads standard input.\n"
-    "\n"
-    "  -e, --encoding NAME  convert the text from NAME (as iconv names it: SHIFT_JIS, CP949,\n"
-    "                       CP1252, ...) to UTF-8; by default bytes are written as they are\n"
-    "  -a, --all            print empty text values too (as empty lines)\n"
-    "  -H, --with-filename  start each line with the file name and a colon (the default\n"
-    "                       when more than one file is given)\n"
-    "  -r, --records        print every record the plug-in delivers instead: S (start of an\n"
-    "                       entity), T <hex> (a text value), E (end), D (end of document)\n"
-    "  -k, --keep-going     after an entity the reader cannot read, go on with the rest of\n"
-    "                       the drawing (up to 100 such errors a drawing) instead of stopping\n"
-    "  -p, --plugin PATH    the plug-in to load (default: libwqdxfrdr.so beside dxftext)\n"
-    "  -h, --help           show this help\n"
-    "  -V, --version        show the plug-in's interface version\n"
-    "\n"
-    "Exit status: 0 when every drawing was read to its end, 1 when one could not be read,\n"
-    "2 on a usage error.\n";
+namespace fs = std::filesystem;
+using wqhost::Document;
+using wqhost::DocumentStatus;
 
-// With --keep-going, a drawing that keeps failing (a stream that stopped working) is
-// given up after this many errors.
-constexpr int kMaxErrors = 100;
+constexpr const char* kUsage =
+    "Usage: dxftext [OPTION]... [FILE|DIR|-]...\n"
+    "Print the text of ASCII DXF drawings as UTF-8, one text value per line.\n"
+    "A DIR is searched recursively for .dxf files (any case), in sorted order; - reads\n"
+    "standard input. All the text is given: TEXT, ATTDEF, ATTRIB and BLOCK entities as the\n"
+    "plug-in reads them, then MTEXT, MULTILEADER, DIMENSION, ARCALIGNEDTEXT, ACAD_TABLE and\n"
+    "RTEXT as the host reads them.\n"
+    "\n"
+    "Output:\n"
+    "  -f, --format FORMAT    text (default) or jsonl: one JSON object per text entity and\n"
+    "                         one closing object per document\n"
+    "  -r, --records          the plug-in's records instead: S (start of an entity),\n"
+    "                         T <hex> (a text value), E (end), D (end of document)\n"
+    "  -e, --encoding NAME    auto (default: the code page the drawing's header names,\n"
+    "                         CP1252 when it names none; UTF-8 from AutoCAD 2007 on),\n"
+    "                         raw (bytes as delivered, \\U+ escapes as written), or an\n"
+    "                         iconv name to read the text as (SHIFT_JIS, CP949, ...)\n"
+    "  -a, --all              print empty text values too (as empty lines)\n"
+    "  -H, --with-filename    start each line with the file name and a colon (the default\n"
+    "                         when there is more than one document)\n"
+    "      --no-filename      never start lines with the file name\n"
+    "      --plugin-only      only the entities the plug-in reads (TEXT, ATTDEF, ATTRIB,\n"
+    "                         BLOCK), not the host's MTEXT and others\n"
+    "\n"
+    "Reading:\n"
+    "  -j, --jobs N           read N documents at a time (default: the number of cores);\n"
+    "                         the output is the same as with --jobs 1\n"
+    "      --paths-from FILE  also read the paths of documents from FILE, one a line\n"
+    "                         (- for standard input)\n"
+    "      --strict           stop a document at the first entity the reader cannot read;\n"
+    "                         by default it reads on past it and counts a recovery\n"
+    "      --timeout SECONDS  give up a document after this long\n"
+    "  -p, --plugin PATH      the plug-in to load (default: libwqdxfrdr.so beside dxftext,\n"
+    "                         then in its lib folder)\n"
+    "  -k, --keep-going       accepted for older scripts: reading on is the default\n"
+    "\n"
+    "Messages:\n"
+    "  -q, --quiet            no progress bar and no recovery notes\n"
+    "  -v, --verbose          also say which code page each drawing is read in\n"
+    "  -h, --help             show this help and exit\n"
+    "  -V, --version          show the version of dxftext and of the plug-in and exit\n"
+    "\n"
+    "A progress bar is shown on standard error when it is a terminal and the work takes\n"
+    "more than a second. Errors name the file and the reason; the other documents are\n"
+    "still read.\n"
+    "\n"
+    "Exit status: 0 when every document was read to its end, 1 when one was not, 2 on a\n"
+    "usage error.\n";
+
+enum class Format { Text, Jsonl, Records };
 
 struct Options {
-    const char* plugin = nullptr;
-    const char* encoding = nullptr;
+    std::string plugin;
+    std::string encoding = "auto";
+    Format format = Format::Text;
     bool all = false;
-    bool records = false;
-    bool keepGoing = false;
-    int withFilename = -1;  // -1: decided by the number of files
+    int withFilename = -1;  // -1: decided by the number of documents
+    bool pluginOnly = false;
+    bool strict = false;
+    bool quiet = false;
+    bool verbose = false;
     bool version = false;
-    std::vector<const char*> files;
+    unsigned jobs = 0;  // 0: the number of cores
+    double timeout = 0;
+    std::vector<std::string> pathLists;
+    std::vector<std::string> arguments;
 };
 
-// A stream whose error reports land in a buffer, so they can be printed with the file name.
-struct ReportingStream {
-    wqhost::FileStream file;  // first: the plug-in's HostStream* is this object
-    wqhost::MemoryStream memory;
-    char message[256];
+// One document to read, or a listing error to report in its place.
+struct Item {
+    std::string path;
+    std::string error;  // set: not a document, report this instead
+    int64_t size = 0;   // for the progress bar; 0 when unknown
 };
 
-void keepReport(HostStream* stream, const char* message, int32_t) {
-    // The table used, file or memory, carries its ReportingStream in host word 0.
-    ReportingStream* owner = reinterpret_cast<ReportingStream*>(stream->hostWords0to7[0]);
-    std::snprintf(owner->message, sizeof owner->message, "%s", message ? message : "");
+int usageError(const std::string& what) {
+    std::fprintf(stderr, "dxftext: %s\nTry 'dxftext --help' for more information.\n",
+                 what.c_str());
+    return 2;
 }
 
-int usageError(const char* what, const char* detail) {
-    std::fprintf(stderr, "dxftext: %s%s\nTry 'dxftext --help' for more information.\n", what,
-                 detail ? detail : "");
-    return 2;
+bool parseCount(const char* text, double* value) {
+    char* end = nullptr;
+    errno = 0;
+    *value = std::strtod(text, &end);
+    return errno == 0 && end != text && *end == '\0' && *value >= 0;
 }
 
 // Parses the command line; returns -1 to go on, or an exit status.
 int parseOptions(int argc, char** argv, Options* options) {
-    bool onlyFiles = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (onlyFiles || arg[0] != '-' || std::strcmp(arg, "-") == 0) {
-            options->files.push_back(arg);
-        } else if (std::strcmp(arg, "--") == 0) {
-            onlyFiles = true;
-        } else if (!std::strcmp(arg, "-h") || !std::strcmp(arg, "--help")) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (!std::strcmp(arg, "-V") || !std::strcmp(arg, "--version")) {
-            options->version = true;
-        } else if (!std::strcmp(arg, "-a") || !std::strcmp(arg, "--all")) {
-            options->all = true;
-        } else if (!std::strcmp(arg, "-k") || !std::strcmp(arg, "--keep-going")) {
-            options->keepGoing = true;
-        } else if (!std::strcmp(arg, "-r") || !std::strcmp(arg, "--records")) {
-            options->records = true;
-        } else if (!std::strcmp(arg, "-H") || !std::strcmp(arg, "--with-filename")) {
-            options->withFilename = 1;
-        } else if (!std::strcmp(arg, "-p") || !std::strcmp(arg, "--plugin") ||
-                   !std::strcmp(arg, "-e") || !std::strcmp(arg, "--encoding")) {
-            if (i + 1 >= argc) return usageError("option needs a value: ", arg);
-            (arg[1] == 'p' || arg[2] == 'p' ? options->plugin : options->encoding) = argv[++i];
-        } else if (!std::strncmp(arg, "--plugin=", 9)) {
-            options->plugin = arg + 9;
-        } else if (!std::strncmp(arg, "--encoding=", 11)) {
-            options->encoding = arg + 11;
-        } else {
-            return usageError("unknown option: ", arg);
+    enum { NoFilename = 256, PluginOnly, PathsFrom, Strict, Timeout };
+    static const struct option kLong[] = {
+        {"format", required_argument, nullptr, 'f'},
+        {"records", no_argument, nullptr, 'r'},
+        {"encoding", required_argument, nullptr, 'e'},
+        {"all", no_argument, nullptr, 'a'},
+        {"with-filename", no_argument, nullptr, 'H'},
+        {"no-filename", no_argument, nullptr, NoFilename},
+        {"plugin-only", no_argument, nullptr, PluginOnly},
+        {"jobs", required_argument, nullptr, 'j'},
+        {"paths-from", required_argument, nullptr, PathsFrom},
+        {"strict", no_argument, nullptr, Strict},
+        {"timeout", required_argument, nullptr, Timeout},
+        {"plugin", required_argument, nullptr, 'p'},
+        {"keep-going", no_argument, nullptr, 'k'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"verbose", no_argument, nullptr, 'v'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {nullptr, 0, nullptr, 0}};
+    opterr = 0;
+    int option;
+    double number;
+    while ((option = getopt_long(argc, argv, ":f:re:aHj:p:kqvhV", kLong, nullptr)) != -1) {
+        switch (option) {
+            case 'f':
+                if (std::strcmp(optarg, "text") == 0) {
+                    options->format = Format::Text;
+                } else if (std::strcmp(optarg, "jsonl") == 0) {
+                    options->format = Format::Jsonl;
+                } else {
+                    return usageError(std::string("unknown format '") + optarg +
+                                      "' (text or jsonl)");
+                }
+                break;
+            case 'r': options->format = Format::Records; break;
+            case 'e': options->encoding = optarg; break;
+            case 'a': options->all = true; break;
+            case 'H': options->withFilename = 1; break;
+            case NoFilename: options->withFilename = 0; break;
+            case PluginOnly: options->pluginOnly = true; break;
+            case 'j':
+                if (!parseCount(optarg, &number) || number < 1 || number > 1024 ||
+                    number != static_cast<unsigned>(number)) {
+                    return usageError(std::string("--jobs needs a whole number from 1 to 1024, not '") +
+                                      optarg + "'");
+                }
+                options->jobs = static_cast<unsigned>(number);
+                break;
+            case PathsFrom: options->pathLists.push_back(optarg); break;
+            case Strict: options->strict = true; break;
+            case Timeout:
+                if (!parseCount(optarg, &options->timeout) || options->timeout <= 0) {
+                    return usageError(std::string("--timeout needs a number of seconds, not '") +
+                                      optarg + "'");
+                }
+                break;
+            case 'p': options->plugin = optarg; break;
+            case 'k': break;
+            case 'q': options->quiet = true; break;
+            case 'v': options->verbose = true; break;
+            case 'h': std::fputs(kUsage, stdout); return 0;
+            case 'V': options->version = true; break;
+            case ':':
+                return usageError(std::string("option '") + argv[optind - 1] + "' needs a value");
+            default:
+                return usageError(std::string("unknown option '") + argv[optind - 1] + "'");
         }
     }
-    if (options->files.empty() && !options->version) return usageError("no drawing given", nullptr);
+    for (int i = optind; i < argc; ++i) options->arguments.push_back(argv[i]);
+    if (options->arguments.empty() && options->pathLists.empty() && !options->version) {
+        return usageError("no drawing given");
+    }
     return -1;
 }
 
-// libwqdxfrdr.so in the directory of this executable.
+// libwqdxfrdr.so beside this executable, else in the lib folder of its installation, else
+// wherever the dynamic loader finds it.
 std::string defaultPluginPath() {
     char self[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0) return "libwqdxfrdr.so";
-    std::string path(self, static_cast<size_t>(n));
-    const size_t slash = path.rfind('/');
-    return path.substr(0, slash + 1) + "libwqdxfrdr.so";
+    const fs::path folder = fs::path(std::string(self, static_cast<size_t>(n))).parent_path();
+    for (const fs::path& candidate :
+         {folder / "libwqdxfrdr.so", folder / WQ_RELATIVE_LIBDIR / "libwqdxfrdr.so"}) {
+        std::error_code ignored;
+        if (fs::is_regular_file(candidate, ignored)) return candidate.string();
+    }
+    return "libwqdxfrdr.so";
 }
 
-bool readAll(std::FILE* in, std::string* out) {
-    char chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) out->append(chunk, got);
-    return !std::ferror(in);
+bool isDrawingName(const fs::path& path) {
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".dxf";
 }
 
-// Why a refused document was refused, when its first bytes tell: the reader's own
-// messages name no cause ("Memory allocation error" for an empty file, "Illigal DXF file"
-// for a binary one). Null when nothing can be said.
-const char* refusalHint(const char* name, const std::string& stdinBytes) {
-    char head[24] = {0};
-    size_t got = 0;
-    if (std::strcmp(name, "-") == 0) {
-        got = std::min(sizeof head, stdinBytes.size());
-        std::memcpy(head, stdinBytes.data(), got);
-    } else if (std::FILE* f = std::fopen(name, "rb")) {
-        got = std::fread(head, 1, sizeof head, f);
-        std::fclose(f);
+// Adds `argument` to the list: a file as it is, a directory as the drawings under it.
+void addArgument(const std::string& argument, bool sizes, std::vector<Item>* items) {
+    std::error_code error;
+    if (argument == "-" || !fs::is_directory(argument, error)) {
+        Item item{argument, "", 0};
+        struct stat info;
+        if (sizes && argument != "-" && stat(argument.c_str(), &info) == 0) item.size = info.st_size;
+        items->push_back(std::move(item));
+        return;
     }
-    if (got == 0) return "the file is empty";
-    if (got >= 18 && std::memcmp(head, "AutoCAD Binary DXF", 18) == 0) {
-        return "a binary DXF drawing: only ASCII DXF is read";
+    std::vector<Item> found;
+    std::vector<Item> problems;
+    fs::recursive_directory_iterator walk(argument, fs::directory_options::none, error);
+    for (; !error && walk != fs::recursive_directory_iterator(); walk.increment(error)) {
+        std::error_code ignored;
+        if (!walk->is_regular_file(ignored) || !isDrawingName(walk->path())) continue;
+        Item item{walk->path().string(), "", 0};
+        if (sizes) item.size = static_cast<int64_t>(walk->file_size(ignored));
+        found.push_back(std::move(item));
     }
-    if (got >= 6 && std::memcmp(head, "AC10", 4) == 0) {
-        return "a DWG drawing, not DXF";
+    if (error) problems.push_back(Item{argument, error.message(), 0});
+    std::sort(found.begin(), found.end(),
+              [](const Item& a, const Item& b) { return a.path < b.path; });
+    if (found.empty() && problems.empty()) {
+        problems.push_back(Item{argument, "a directory with no .dxf drawings", 0});
     }
-    return nullptr;
+    items->insert(items->end(), found.begin(), found.end());
+    items->insert(items->end(), problems.begin(), problems.end());
 }
 
-class Output {
+// Reads one path a line; a trailing CR is dropped, empty lines are skipped.
+bool addPathList(const std::string& list, bool sizes, std::vector<Item>* items) {
+    std::FILE* in = list == "-" ? stdin : std::fopen(list.c_str(), "r");
+    if (in == nullptr) {
+        std::fprintf(stderr, "dxftext: %s: %s\n", list.c_str(), std::strerror(errno));
+        return false;
+    }
+    char* line = nullptr;
+    size_t capacity = 0;
+    ssize_t length;
+    while ((length = getline(&line, &capacity, in)) > 0) {
+        while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) --length;
+        if (length > 0) addArgument(std::string(line, static_cast<size_t>(length)), sizes, items);
+    }
+    std::free(line);
+    if (in != stdin) std::fclose(in);
+    return true;
+}
+
+// Standard output and error in document order, whatever order the documents finish in:
+// the document whose turn it is writes straight through, the others wait in memory. A
+// worker does not start a document too far ahead of the one being written, so memory stays
+// bounded whatever the batch.
+class OrderedOutput {
   public:
-    Output(const Options& options, iconv_t converter) : options_(options), converter_(converter) {}
+    OrderedOutput(size_t documents, size_t window) : pending_(documents), window_(window) {}
 
-    void prefix(const char* name) {
-        if (options_.withFilename > 0) std::printf("%s:", name);
+    // Blocks until document `index` may start.
+    void waitForTurnWindow(size_t index) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        turn_.wait(lock, [&] { return index < current_ + window_; });
     }
 
-    void text(const char* name, const char* bytes, size_t length) {
-        if (length == 0 && !options_.all) return;
-        prefix(name);
-        if (converter_ == reinterpret_cast<iconv_t>(-1)) {
-            std::fwrite(bytes, 1, length, stdout);
+    void write(size_t index, const std::string& bytes) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (index == current_) {
+            std::fwrite(bytes.data(), 1, bytes.size(), stdout);
         } else {
-            writeConverted(bytes, length);
+            pending_[index].out += bytes;
         }
-        std::putchar('\n');
+    }
+
+    // The document's messages follow all of its output, in its turn.
+    void finish(size_t index, std::string messages) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_[index].err = std::move(messages);
+        pending_[index].done = true;
+        while (current_ < pending_.size() && pending_[current_].done) {
+            Pending& head = pending_[current_];
+            std::fwrite(head.out.data(), 1, head.out.size(), stdout);
+            std::fflush(stdout);
+            if (!head.err.empty()) {
+                clearProgressLine();
+                std::fputs(head.err.c_str(), stderr);
+            }
+            head = Pending();
+            ++current_;
+        }
+        turn_.notify_all();
+    }
+
+    std::mutex& mutex() { return mutex_; }
+    // Called with mutex() held, after drawing the progress line.
+    void setProgressShown(bool shown) { progressShown_ = shown; }
+    void clearProgress() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        clearProgressLine();
+        progressShown_ = false;
     }
 
   private:
-    // Bytes the encoding cannot take are written as \xNN, so nothing is dropped silently.
-    void writeConverted(const char* bytes, size_t length) {
-        iconv(converter_, nullptr, nullptr, nullptr, nullptr);
-        char* in = const_cast<char*>(bytes);
-        size_t inLeft = length;
-        while (inLeft > 0) {
-            char buffer[4096];
-            char* out = buffer;
-            size_t outLeft = sizeof buffer;
-            const size_t result = iconv(converter_, &in, &inLeft, &out, &outLeft);
-            std::fwrite(buffer, 1, sizeof buffer - outLeft, stdout);
-            if (result == static_cast<size_t>(-1) && errno != E2BIG) {
-                std::printf("\\x%02x", static_cast<unsigned char>(*in));
-                ++in;
-                --inLeft;
-                iconv(converter_, nullptr, nullptr, nullptr, nullptr);
-            }
-        }
+    struct Pending {
+        std::string out;
+        std::string err;
+        bool done = false;
+    };
+
+    void clearProgressLine() {
+        if (progressShown_) std::fputs("\r\033[K", stderr);
     }
 
-    const Options& options_;
-    iconv_t converter_;
+    std::mutex mutex_;
+    std::condition_variable turn_;
+    std::vector<Pending> pending_;
+    size_t current_ = 0;
+    size_t window_;
+    bool progressShown_ = false;
 };
 
-// Reads one drawing; returns true when it was read to its end-of-document record.
-bool extract(const wqhost::Plugin& plugin, const char* name, Output* output,
-             const Options& options) {
-    ReportingStream stream;
-    std::memset(&stream, 0, sizeof stream);
-    std::string stdinBytes;
-    HostStream* table;
-    if (std::strcmp(name, "-") == 0) {
-        // The plug-in seeks, which a pipe cannot: standard input is read into memory first.
-        if (!readAll(stdin, &stdinBytes) || stdinBytes.size() > INT32_MAX) {
-            std::fprintf(stderr, "dxftext: -: cannot read standard input\n");
-            return false;
-        }
-        wqhost::initMemoryStream(&stream.memory, stdinBytes.data(),
-                                 static_cast<int32_t>(stdinBytes.size()));
-        table = &stream.memory.table;
-    } else {
-        struct stat info;
-        if (stat(name, &info) != 0) {
-            std::fprintf(stderr, "dxftext: %s: %s\n", name, std::strerror(errno));
-            return false;
-        }
-        if (S_ISDIR(info.st_mode)) {
-            std::fprintf(stderr, "dxftext: %s: is a directory\n", name);
-            return false;
-        }
-        if (info.st_size > INT32_MAX) {
-            std::fprintf(stderr, "dxftext: %s: larger than 2 GiB, which DXF offsets cannot span\n",
-                         name);
-            return false;
-        }
-        wqhost::initFileStream(&stream.file, name);
-        table = &stream.file.table;
+// Writes one document's output through the ordered output, a chunk at a time.
+class DocumentWriter {
+  public:
+    DocumentWriter(OrderedOutput* output, size_t index) : output_(output), index_(index) {}
+    std::string& buffer() { return buffer_; }
+    void maybeFlush() {
+        if (buffer_.size() >= kChunk) flush();
     }
-    table->hostWords0to7[0] = reinterpret_cast<uintptr_t>(&stream);
-    table->reportError = keepReport;
+    void flush() {
+        if (buffer_.empty()) return;
+        output_->write(index_, buffer_);
+        buffer_.clear();
+    }
 
-    wqhost::MallocServices services;
-    wqhost::initMallocServices(&services);
-    HostParams params;
-    wqhost::initHostParams(&params, &services);
+  private:
+    static constexpr size_t kChunk = 64 * 1024;
+    OrderedOutput* output_;
+    size_t index_;
+    std::string buffer_;
+};
 
-    bool complete = false;
-    DxfSource* source = plugin.startSrcDXF(table, &params);
-    if (source == nullptr) {
-        const int openError = stream.file.lastError;
-        if (openError != 0) {
-            std::fprintf(stderr, "dxftext: %s: %s\n", name, std::strerror(openError));
-        } else {
-            const char* hint = refusalHint(name, stdinBytes);
-            std::fprintf(stderr, "dxftext: %s: %s%s%s%s\n", name,
-                         stream.message[0] ? stream.message : "the reader could not start",
-                         hint ? " (" : "", hint ? hint : "", hint ? ")" : "");
+void appendHex(std::string* out, const std::string& bytes) {
+    static const char kDigits[] = "0123456789abcdef";
+    for (const char byte : bytes) {
+        const auto c = static_cast<unsigned char>(byte);
+        out->push_back(kDigits[c >> 4]);
+        out->push_back(kDigits[c & 15]);
+    }
+}
+
+struct Batch {
+    const Options* options;
+    const wqhost::PluginLibrary* plugin;
+    const std::vector<Item>* items;
+    OrderedOutput* output;
+    bool withFilename;
+    std::atomic<size_t> nextItem{0};
+    std::atomic<int64_t> bytesDone{0};
+    std::atomic<size_t> documentsDone{0};
+    std::atomic<bool> anyFailed{false};
+};
+
+void appendClosingObject(std::string* out, const std::string& file, const char* status,
+                         const std::string& message, int64_t entities, int64_t texts,
+                         int64_t recoveries) {
+    *out += "{\"file\":";
+    wqhost::appendJsonString(out, file);
+    *out += ",\"status\":\"";
+    *out += status;
+    *out += "\",\"message\":";
+    wqhost::appendJsonString(out, message);
+    *out += ",\"entities\":" + std::to_string(entities) + ",\"texts\":" + std::to_string(texts) +
+            ",\"recoveries\":" + std::to_string(recoveries) + "}\n";
+}
+
+void readDocument(Batch* batch, size_t index) {
+    const Options& options = *batch->options;
+    const Item& item = (*batch->items)[index];
+    DocumentWriter writer(batch->output, index);
+    std::string& out = writer.buffer();
+    std::string messages;
+    const std::string prefix = batch->withFilename ? item.path + ":" : std::string();
+
+    if (!item.error.empty()) {
+        messages = "dxftext: " + item.path + ": " + item.error + "\n";
+        if (options.format == Format::Jsonl) {
+            appendClosingObject(&out, item.path, "failed", item.error, 0, 0, 0);
+        }
+        writer.flush();
+        batch->anyFailed = true;
+        batch->output->finish(index, std::move(messages));
+        return;
+    }
+
+    wqhost::ReadOptions read;
+    read.encoding = options.encoding;
+    read.strict = options.strict;
+    read.pluginOnly = options.pluginOnly;
+    read.timeoutSeconds = options.timeout;
+    read.progress = &batch->bytesDone;
+    Document document = [&] {
+        if (item.path != "-") return Document::open(*batch->plugin, item.path, read);
+        std::string bytes;
+        char chunk[65536];
+        size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) {
+            bytes.append(chunk, got);
+            if (bytes.size() > static_cast<size_t>(INT32_MAX)) break;
+        }
+        return Document::fromBytes(*batch->plugin, "-", std::move(bytes), read);
+    }();
+
+    if (options.format == Format::Records) {
+        wqhost::RawRecord record;
+        while (document.nextRecord(&record)) {
+            out += prefix;
+            switch (record.kind) {
+                case RecordTextStart: out += "S\n"; break;
+                case RecordTextEnd: out += "E\n"; break;
+                case RecordEndOfDocument: out += "D\n"; break;
+                default:
+                    out += record.bytes.empty() ? "T" : "T ";
+                    appendHex(&out, record.bytes);
+                    out += '\n';
+            }
+            writer.maybeFlush();
         }
     } else {
-        int errors = 0;
-        for (;;) {
-            OutputRecord* record = plugin.getDXFobject(source);
-            if (record == nullptr) {
-                // After an error the reader still holds what it queued before it, and a
-                // further call resumes after the group it could not read.
-                if (options.keepGoing && ++errors < kMaxErrors) continue;
-                std::fprintf(stderr,
-                             "dxftext: %s: reading stopped at an entity the reader cannot read "
-                             "(an unknown group code, or a read error)%s\n",
-                             name, options.keepGoing ? "" : "; -k reads on past it");
-                break;
-            }
-            const int32_t kind = wqhost::recordKind(record);
-            if (options.records) {
-                output->prefix(name);
-                if (kind == RecordTextStart)
-                    std::puts("S");
-                else if (kind == RecordTextEnd)
-                    std::puts("E");
-                else if (kind == RecordEndOfDocument)
-                    std::puts("D");
-                else if (kind == RecordText) {
-                    std::fputc('T', stdout);
-                    if (record->textLength > 0) std::fputc(' ', stdout);
-                    for (intptr_t i = 0; i < record->textLength; ++i) {
-                        std::printf("%02x", static_cast<unsigned char>(record->text[i]));
-                    }
-                    std::fputc('\n', stdout);
+        wqhost::TextEntity entity;
+        while (document.next(&entity)) {
+            if (options.format == Format::Jsonl) {
+                out += "{\"file\":";
+                wqhost::appendJsonString(&out, item.path);
+                out += ",\"entity\":" + std::to_string(entity.ordinal);
+                out += entity.fromPlugin ? ",\"source\":\"plugin\",\"kind\":null"
+                                         : ",\"source\":\"host\",\"kind\":\"";
+                if (!entity.fromPlugin) out += std::string(entity.kind) + "\"";
+                out += ",\"texts\":[";
+                for (size_t i = 0; i < entity.texts.size(); ++i) {
+                    if (i > 0) out += ',';
+                    wqhost::appendJsonString(&out, entity.texts[i]);
                 }
-            } else if (kind == RecordText) {
-                output->text(name, record->text, static_cast<size_t>(record->textLength));
-            }
-            wqhost::releaseRecord(&services, record);
-            if (kind == RecordEndOfDocument) {
-                complete = errors == 0;
-                if (errors > 0) {
-                    std::fprintf(stderr,
-                                 "dxftext: %s: read to its end past %d entit%s the reader "
-                                 "could not read\n",
-                                 name, errors, errors == 1 ? "y" : "ies");
+                out += "]}\n";
+            } else {
+                for (const std::string& text : entity.texts) {
+                    if (text.empty() && !options.all) continue;
+                    out += prefix;
+                    out += text;
+                    out += '\n';
                 }
-                break;
             }
+            writer.maybeFlush();
         }
-        plugin.shutDownDXFsrc(source);
     }
-    if (table == &stream.file.table) wqhost::finishFileStream(&stream.file);
-    wqhost::finishMallocServices(&services);
-    return complete;
+
+    const DocumentStatus status = document.status();
+    const bool read_ = status == DocumentStatus::Ok || status == DocumentStatus::Recovered;
+    if (!read_) batch->anyFailed = true;
+    if (options.format == Format::Jsonl) {
+        appendClosingObject(&out, item.path, wqhost::statusName(status), document.message(),
+                            document.entities(), document.texts(), document.recoveries());
+    }
+    if (!read_ || (status == DocumentStatus::Recovered && !options.quiet)) {
+        messages += "dxftext: " + document.name() + ": " + document.message() + "\n";
+    }
+    const wqhost::DocumentEncoding& encoding = document.encoding();
+    if (options.verbose && options.format != Format::Records && !encoding.codePage.empty() &&
+        !encoding.forced) {
+        messages += "dxftext: " + document.name() + ": text read as " + encoding.codePage +
+                    (encoding.fromHeader ? " (from the header)"
+                                         : " (the header names no code page: the default)") +
+                    "\n";
+    }
+    writer.flush();
+    batch->output->finish(index, std::move(messages));
+}
+
+void work(Batch* batch) {
+    const size_t count = batch->items->size();
+    for (;;) {
+        const size_t index = batch->nextItem.fetch_add(1);
+        if (index >= count) return;
+        batch->output->waitForTurnWindow(index);
+        readDocument(batch, index);
+        batch->documentsDone.fetch_add(1);
+    }
+}
+
+std::string formatSeconds(double seconds) {
+    const long total = static_cast<long>(seconds + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+    return text;
+}
+
+// Redraws the progress line every fifth of a second once the work has taken a second.
+void showProgress(Batch* batch, int64_t totalBytes, const std::atomic<bool>* stop) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point started = Clock::now();
+    const size_t documents = batch->items->size();
+    while (!stop->load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+        if (elapsed < 1.0 || stop->load()) continue;
+        const double mib = static_cast<double>(batch->bytesDone.load()) / (1 << 20);
+        const double totalMib = static_cast<double>(totalBytes) / (1 << 20);
+        const double rate = mib / elapsed;
+        const double fraction = totalMib > 0 ? std::min(1.0, mib / totalMib) : 0;
+        char bar[21];
+        const int filled = static_cast<int>(fraction * 20);
+        for (int i = 0; i < 20; ++i) bar[i] = i < filled ? '#' : '.';
+        bar[20] = '\0';
+        const std::string left =
+            rate > 0 && totalMib > mib ? formatSeconds((totalMib - mib) / rate) : "-";
+        std::lock_guard<std::mutex> lock(batch->output->mutex());
+        std::fprintf(stderr, "\r[%s] %zu/%zu documents  %.1f/%.1f MiB  %.1f MiB/s  %s left\033[K",
+                     bar, batch->documentsDone.load(), documents, mib, totalMib, rate,
+                     left.c_str());
+        std::fflush(stderr);
+        batch->output->setProgressShown(true);
+    }
 }
 
 }  // namespace
@@ -310,38 +552,67 @@ int main(int argc, char** argv) {
     Options options;
     const int parsed = parseOptions(argc, argv, &options);
     if (parsed >= 0) return parsed;
-    if (options.withFilename < 0) options.withFilename = options.files.size() > 1 ? 1 : 0;
 
-    const std::string pluginPath = options.plugin ? options.plugin : defaultPluginPath();
-    wqhost::Plugin plugin;
-    char error[512];
-    if (!wqhost::loadPlugin(&plugin, pluginPath.c_str(), error, sizeof error)) {
-        std::fprintf(stderr, "dxftext: cannot load the plug-in: %s\n", error);
+    const std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
+    wqhost::PluginLibrary plugin;
+    std::string error;
+    if (!plugin.load(pluginPath, &error)) {
+        std::fprintf(stderr, "dxftext: cannot load the plug-in: %s\n", error.c_str());
         return 1;
     }
     if (options.version) {
-        std::printf("dxftext, plug-in %s, interface version %d\n", pluginPath.c_str(),
-                    static_cast<int>(plugin.version));
-        if (options.files.empty()) {
-            unloadPlugin(&plugin);
-            return 0;
+        std::printf("dxftext %s\nplug-in %s, _lib_version %d\n", WQ_VERSION, pluginPath.c_str(),
+                    static_cast<int>(plugin.entries().version));
+        return 0;
+    }
+    if (options.encoding != "auto" && options.encoding != "raw") {
+        wqhost::TextConverter probe;
+        if (!probe.open(options.encoding, &error)) {
+            return usageError("unknown encoding '" + options.encoding + "'");
         }
     }
-    iconv_t converter = reinterpret_cast<iconv_t>(-1);
-    if (options.encoding != nullptr) {
-        converter = iconv_open("UTF-8", options.encoding);
-        if (converter == reinterpret_cast<iconv_t>(-1)) {
-            unloadPlugin(&plugin);
-            return usageError("unknown encoding: ", options.encoding);
-        }
+
+    const bool progress = !options.quiet && isatty(STDERR_FILENO);
+    std::vector<Item> items;
+    for (const std::string& argument : options.arguments) addArgument(argument, progress, &items);
+    for (const std::string& list : options.pathLists) {
+        if (!addPathList(list, progress, &items)) return 1;
     }
-    Output output(options, converter);
-    int status = 0;
-    for (const char* name : options.files) {
-        if (!extract(plugin, name, &output, options)) status = 1;
-        std::fflush(stdout);
+    if (std::count_if(items.begin(), items.end(), [](const Item& i) { return i.path == "-"; }) +
+            std::count(options.pathLists.begin(), options.pathLists.end(), "-") > 1) {
+        return usageError("standard input can be read only once");
     }
-    if (converter != reinterpret_cast<iconv_t>(-1)) iconv_close(converter);
-    unloadPlugin(&plugin);
-    return status;
+
+    unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    jobs = static_cast<unsigned>(std::min<size_t>(jobs, std::max<size_t>(1, items.size())));
+    OrderedOutput output(items.size(), 4 * static_cast<size_t>(jobs) + 16);
+    Batch batch;
+    batch.options = &options;
+    batch.plugin = &plugin;
+    batch.items = &items;
+    batch.output = &output;
+    batch.withFilename = options.withFilename >= 0 ? options.withFilename == 1 : items.size() > 1;
+
+    std::atomic<bool> stop{false};
+    std::thread progressThread;
+    if (progress) {
+        int64_t totalBytes = 0;
+        for (const Item& item : items) totalBytes += item.size;
+        progressThread = std::thread(showProgress, &batch, totalBytes, &stop);
+    }
+    std::vector<std::thread> workers;
+    for (unsigned i = 1; i < jobs; ++i) workers.emplace_back(work, &batch);
+    work(&batch);
+    for (std::thread& worker : workers) worker.join();
+    if (progressThread.joinable()) {
+        stop = true;
+        progressThread.join();
+        output.clearProgress();
+    }
+    std::fflush(stdout);
+    if (std::ferror(stdout)) {
+        std::fprintf(stderr, "dxftext: cannot write the output: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return batch.anyFailed ? 1 : 0;
 }

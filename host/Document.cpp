@@ -1,0 +1,512 @@
+// One document read through the plug-in and then the host's own reader: the host tables,
+// recovery past unreadable entities, conversion to UTF-8, and how the document ended.
+#include "Document.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <optional>
+
+#include "Encoding.hpp"
+#include "FileStream.hpp"
+#include "MallocServices.hpp"
+#include "MemoryStream.hpp"
+#include "StreamWatch.hpp"
+#include "TextEntityReader.hpp"
+
+namespace wqhost {
+namespace {
+
+// The start of a drawing that is enough to find $ACADVER and $DWGCODEPAGE: both come
+// within the first few kilobytes of any HEADER section.
+constexpr size_t kHeaderPrefixBytes = 256 * 1024;
+// After an error the reader resumes past the group it could not read; a reader that keeps
+// failing without delivering anything (a stream that broke) is given up after this many.
+constexpr int kMaxNullsInRow = 64;
+// The reader's offsets are signed 32-bit: the last byte of a document must be addressable.
+constexpr int64_t kLargestDocument = INT32_MAX;
+
+// Why a refused document was refused, when its first bytes tell: the reader's own messages
+// name no cause ("Memory allocation error" for an empty file, "Illigal DXF file" for a
+// binary one). Null when nothing can be said.
+const char* refusalHint(const std::string& head, int64_t size) {
+    if (size == 0) return "the file is empty";
+    if (head.compare(0, 18, "AutoCAD Binary DXF") == 0) {
+        return "a binary DXF drawing: only ASCII DXF is read";
+    }
+    if (head.size() >= 6 && head.compare(0, 4, "AC10") == 0) return "a DWG drawing, not DXF";
+    return nullptr;
+}
+
+// Reads what a pipe or socket holds, up to `limit` bytes, giving up when the watch says
+// time is up. False with errno's reason in *error on a failed read.
+bool readStreamInto(int fd, int64_t limit, StreamWatch* watch, std::string* out,
+                    std::string* error) {
+    char chunk[65536];
+    for (;;) {
+        struct pollfd ready = {fd, POLLIN, 0};
+        const int waited = ::poll(&ready, 1, 100);
+        if (!watch->allow(static_cast<int64_t>(out->size()))) return true;
+        if (waited < 0 && errno != EINTR) break;
+        if (waited <= 0) continue;
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            break;
+        }
+        out->append(chunk, static_cast<size_t>(got));
+        if (static_cast<int64_t>(out->size()) > limit) return true;
+    }
+    *error = std::strerror(errno);
+    return false;
+}
+
+}  // namespace
+
+// --- the loaded plug-in ---------------------------------------------------------------
+
+PluginLibrary::~PluginLibrary() { unloadPlugin(&entries_); }
+
+bool PluginLibrary::load(const std::string& path, std::string* error) {
+    unloadPlugin(&entries_);
+    char message[512];
+    if (loadPlugin(&entries_, path.c_str(), message, sizeof message)) return true;
+    *error = message;
+    return false;
+}
+
+const char* statusName(DocumentStatus status) {
+    switch (status) {
+        case DocumentStatus::Reading: return "reading";
+        case DocumentStatus::Ok: return "ok";
+        case DocumentStatus::Recovered: return "recovered";
+        case DocumentStatus::Refused: return "refused";
+        case DocumentStatus::Failed: return "failed";
+        case DocumentStatus::Timeout: return "timeout";
+    }
+    return "failed";
+}
+
+// --- one document ---------------------------------------------------------------------
+
+// Everything a document holds. It stays at one address for its whole life: the streams'
+// host word 0 points back at it, so that an error the reader reports lands here.
+struct Document::State {
+    enum class Phase { Plugin, Host, Done };
+
+    const PluginLibrary* plugin = nullptr;
+    ReadOptions options;
+    std::string name;
+    std::string bytes;  // the document itself when it is read from memory
+    int64_t size = -1;
+    std::string head;  // the first bytes, for the header scan and refusal hints
+
+    StreamWatch watch;
+    std::unique_ptr<FileStream> file;
+    std::unique_ptr<MemoryStream> memory;
+    HostStream* stream = nullptr;
+    MallocServices services{};
+    HostParams params{};
+    DxfSource* source = nullptr;
+    std::string reported;  // the last message the reader reported
+
+    DocumentEncoding encoding;
+    std::optional<TextConverter> converter;  // empty for raw bytes
+    std::unique_ptr<TextEntityReader> hostReader;
+    int hostFd = -1;
+    HostEntity hostEntity;
+
+    Phase phase = Phase::Done;
+    DocumentStatus status = DocumentStatus::Reading;
+    std::string message;
+    bool pluginFailed = false;
+
+    // Recovery: after a null the records queued by the failing entity come first, then
+    // the entity again under a new start record. An entity open at that new start is the
+    // one that failed, and its texts are joined to it.
+    bool resumePending = false;
+    bool entityOpen = false;
+    int nullsInRow = 0;
+    TextEntity current;
+
+    int64_t entityCount = 0;
+    int64_t textCount = 0;
+    int64_t recoveryCount = 0;
+
+    ~State() { release(); }
+
+    void release() {
+        if (source != nullptr) plugin->entries().shutDownDXFsrc(source);
+        source = nullptr;
+        if (file) finishFileStream(file.get());
+        finishMallocServices(&services);
+        hostReader.reset();
+        if (hostFd >= 0) ::close(hostFd);
+        hostFd = -1;
+    }
+
+    void end(DocumentStatus how, std::string why) {
+        if (status != DocumentStatus::Reading) return;
+        status = how;
+        message = std::move(why);
+    }
+
+    void convert(const char* text, size_t length, std::string* out) {
+        out->clear();
+        if (converter) {
+            converter->toUtf8(std::string_view(text, length), out);
+        } else {
+            out->assign(text, length);
+        }
+    }
+
+    static void keepReport(HostStream* stream, const char* message, int32_t zero);
+    void chooseEncoding();
+    void startOnBytes();
+    void start();
+    OutputRecord* pullRecord();
+    void finishPlugin();
+    bool startHostReader();
+    bool nextHostEntity(TextEntity* entity);
+    void finish();
+};
+
+void Document::State::chooseEncoding() {
+    const std::string& wanted = options.encoding;
+    if (wanted == "raw") return;
+    if (wanted == "auto" || wanted.empty()) {
+        const DrawingEncoding found = scanHeader(head.data(), head.size());
+        encoding.codePage = found.codePage;
+        encoding.dwgCodePage = found.dwgCodePage;
+        encoding.acadVersion = found.acadVersion;
+        encoding.fromHeader = found.fromHeader;
+    } else {
+        encoding.codePage = wanted;
+        encoding.forced = true;
+    }
+    std::string error;
+    TextConverter made;
+    if (made.open(encoding.codePage, &error)) {
+        converter.emplace(std::move(made));
+        return;
+    }
+    // A header naming a code page iconv lacks: read on in the default rather than not at all.
+    TextConverter fallback;
+    if (fallback.open("CP1252", &error)) converter.emplace(std::move(fallback));
+    encoding.codePage = "CP1252";
+    encoding.fromHeader = false;
+}
+
+void Document::State::keepReport(HostStream* stream, const char* message, int32_t) {
+    auto* state = reinterpret_cast<State*>(stream->hostWords0to7[0]);
+    state->reported = message != nullptr ? message : "";
+}
+
+void Document::State::start() {
+    chooseEncoding();
+    watch.reportTo(options.progress);
+    stream->hostWords0to7[0] = reinterpret_cast<uintptr_t>(this);
+    stream->reportError = keepReport;
+    initMallocServices(&services);
+    initHostParams(&params, &services);
+    source = plugin->entries().startSrcDXF(stream, &params);
+    if (source != nullptr) {
+        phase = Phase::Plugin;
+        return;
+    }
+    if (watch.expired()) return end(DocumentStatus::Timeout, "the time allowed ran out");
+    if (file && file->lastError != 0) {
+        return end(DocumentStatus::Failed, std::strerror(file->lastError));
+    }
+    std::string why = reported.empty() ? "the reader could not start" : reported;
+    if (const char* hint = refusalHint(head, size)) why += std::string(" (") + hint + ")";
+    end(DocumentStatus::Refused, why);
+}
+
+// The next record, reading on past entities the reader cannot read unless strict. Null
+// once the plug-in has nothing more; the end-of-document record ends the phase too.
+OutputRecord* Document::State::pullRecord() {
+    const Plugin& entries = plugin->entries();
+    for (;;) {
+        OutputRecord* record = entries.getDXFobject(source);
+        if (record != nullptr) {
+            nullsInRow = 0;
+            return record;
+        }
+        if (watch.expired()) return nullptr;
+        if (options.strict) {
+            pluginFailed = true;
+            end(DocumentStatus::Failed,
+                "reading stopped at an entity the reader cannot read (an unknown group code, "
+                "or a read error); without --strict it reads on past it");
+            return nullptr;
+        }
+        if (++nullsInRow > kMaxNullsInRow) {
+            pluginFailed = true;
+            end(DocumentStatus::Failed, "the reader stopped delivering before the end");
+            return nullptr;
+        }
+        ++recoveryCount;
+        resumePending = true;
+    }
+}
+
+void Document::State::finishPlugin() {
+    if (source != nullptr) plugin->entries().shutDownDXFsrc(source);
+    source = nullptr;
+    if (file) finishFileStream(file.get());
+    phase = Phase::Done;
+    if (watch.expired() || pluginFailed || options.pluginOnly) return;
+    if (startHostReader()) phase = Phase::Host;
+}
+
+// The host's reader makes its own pass over the document, from the start.
+bool Document::State::startHostReader() {
+    if (memory) {
+        hostReader = std::make_unique<TextEntityReader>(
+            [this, offset = size_t{0}](char* buffer, size_t want) mutable -> int64_t {
+                if (!watch.allow(static_cast<int64_t>(offset))) return 0;
+                const size_t count = std::min(want, bytes.size() - offset);
+                std::memcpy(buffer, bytes.data() + offset, count);
+                offset += count;
+                return static_cast<int64_t>(count);
+            });
+        return true;
+    }
+    hostFd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (hostFd < 0) return false;
+    hostReader = std::make_unique<TextEntityReader>(
+        [this, offset = int64_t{0}](char* buffer, size_t want) mutable -> int64_t {
+            if (!watch.allow(offset)) return 0;
+            for (;;) {
+                const ssize_t got = ::read(hostFd, buffer, want);
+                if (got < 0 && errno == EINTR) continue;
+                if (got > 0) offset += got;
+                return got;
+            }
+        });
+    return true;
+}
+
+bool Document::State::nextHostEntity(TextEntity* entity) {
+    if (!hostReader->next(&hostEntity)) {
+        hostReader.reset();
+        if (hostFd >= 0) ::close(hostFd);
+        hostFd = -1;
+        phase = Phase::Done;
+        return false;
+    }
+    entity->ordinal = ++entityCount;
+    entity->kind = hostEntity.kind;
+    entity->fromPlugin = false;
+    entity->texts.resize(hostEntity.texts.size());
+    for (size_t i = 0; i < hostEntity.texts.size(); ++i) {
+        convert(hostEntity.texts[i].data(), hostEntity.texts[i].size(), &entity->texts[i]);
+    }
+    textCount += static_cast<int64_t>(entity->texts.size());
+    return true;
+}
+
+void Document::State::finish() {
+    release();
+    phase = Phase::Done;
+    if (size > 0) watch.publishUpTo(size);
+    if (watch.expired()) {
+        status = DocumentStatus::Reading;  // a timeout outranks whatever the reader made of it
+        return end(DocumentStatus::Timeout, "the time allowed ran out");
+    }
+    if (recoveryCount > 0) {
+        const std::string count = std::to_string(recoveryCount);
+        end(DocumentStatus::Recovered, "read to its end past " + count +
+                                           (recoveryCount == 1 ? " entity" : " entities") +
+                                           " the reader could not read");
+    }
+    end(DocumentStatus::Ok, "");
+}
+
+// --- opening --------------------------------------------------------------------------
+
+Document::Document(std::unique_ptr<State> state) : state_(std::move(state)) {}
+Document::Document(Document&&) noexcept = default;
+Document& Document::operator=(Document&&) noexcept = default;
+Document::~Document() = default;
+
+Document Document::open(const PluginLibrary& plugin, const std::string& path,
+                        const ReadOptions& options) {
+    auto state = std::make_unique<State>();
+    State& s = *state;
+    s.plugin = &plugin;
+    s.options = options;
+    s.name = path;
+    s.watch.limitTo(options.timeoutSeconds);
+    Document document(std::move(state));
+
+    // Non-blocking, so that a FIFO with no writer does not hang the open itself.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat info;
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        s.end(DocumentStatus::Failed, std::strerror(errno));
+        if (fd >= 0) ::close(fd);
+        return document;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        s.end(DocumentStatus::Failed, "is a directory");
+        return document;
+    }
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
+        ::close(fd);
+        s.end(DocumentStatus::Failed, "is a device, not a drawing file");
+        return document;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        // A pipe or socket cannot seek, which the reader needs: it is read into memory.
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+        std::string bytes, error;
+        const bool read = readStreamInto(fd, kLargestDocument, &s.watch, &bytes, &error);
+        ::close(fd);
+        if (!read) {
+            s.end(DocumentStatus::Failed, error);
+            return document;
+        }
+        s.bytes = std::move(bytes);
+        s.startOnBytes();
+        return document;
+    }
+    s.size = info.st_size;
+    if (s.size > kLargestDocument) {
+        ::close(fd);
+        s.end(DocumentStatus::Refused,
+              "2 GiB or larger: the reader's 32-bit offsets cannot address it");
+        return document;
+    }
+    s.head.resize(std::min<size_t>(kHeaderPrefixBytes, static_cast<size_t>(s.size)));
+    const ssize_t got = ::pread(fd, &s.head[0], s.head.size(), 0);
+    const int readError = errno;
+    ::close(fd);
+    if (got < 0) {
+        s.end(DocumentStatus::Failed, std::strerror(readError));
+        return document;
+    }
+    s.head.resize(static_cast<size_t>(got));
+
+    s.file = std::make_unique<FileStream>();
+    initFileStream(s.file.get(), s.name.c_str());
+    s.file->watch = &s.watch;
+    s.stream = &s.file->table;
+    s.start();
+    return document;
+}
+
+Document Document::fromBytes(const PluginLibrary& plugin, std::string name, std::string bytes,
+                             const ReadOptions& options) {
+    auto state = std::make_unique<State>();
+    State& s = *state;
+    s.plugin = &plugin;
+    s.options = options;
+    s.name = std::move(name);
+    s.bytes = std::move(bytes);
+    s.watch.limitTo(options.timeoutSeconds);
+    Document document(std::move(state));
+    s.startOnBytes();
+    return document;
+}
+
+void Document::State::startOnBytes() {
+    size = static_cast<int64_t>(bytes.size());
+    if (watch.expired()) return end(DocumentStatus::Timeout, "the time allowed ran out");
+    if (size > kLargestDocument) {
+        return end(DocumentStatus::Refused,
+                   "2 GiB or larger: the reader's 32-bit offsets cannot address it");
+    }
+    head = bytes.substr(0, kHeaderPrefixBytes);
+    memory = std::make_unique<MemoryStream>();
+    initMemoryStream(memory.get(), bytes.data(), static_cast<int32_t>(size));
+    memory->watch = &watch;
+    stream = &memory->table;
+    start();
+}
+
+// --- reading --------------------------------------------------------------------------
+
+bool Document::next(TextEntity* entity) {
+    State& s = *state_;
+    while (s.phase == State::Phase::Plugin) {
+        OutputRecord* record = s.pullRecord();
+        const int32_t kind = record != nullptr ? recordKind(record) : RecordEndOfDocument;
+        bool ready = false;
+        if (kind == RecordTextStart) {
+            if (s.entityOpen && s.resumePending) {
+                s.resumePending = false;  // the failed entity goes on: its texts join it
+            } else {
+                if (s.entityOpen) {
+                    *entity = std::move(s.current);
+                    ready = true;
+                }
+                s.current = TextEntity();
+                s.entityOpen = true;
+            }
+        } else if (kind == RecordText) {
+            if (!s.entityOpen) s.current = TextEntity(), s.entityOpen = true;
+            s.current.texts.emplace_back();
+            s.convert(record->text, static_cast<size_t>(record->textLength),
+                      &s.current.texts.back());
+            ++s.textCount;
+        } else if (s.entityOpen) {  // the end of an entity, or of the document
+            *entity = std::move(s.current);
+            s.entityOpen = false;
+            ready = true;
+        }
+        if (kind == RecordTextEnd) s.resumePending = false;
+        if (record != nullptr) releaseRecord(&s.services, record);
+        if (kind == RecordEndOfDocument) s.finishPlugin();
+        if (ready) {
+            entity->ordinal = ++s.entityCount;
+            entity->kind = nullptr;
+            entity->fromPlugin = true;
+            return true;
+        }
+    }
+    if (s.phase == State::Phase::Host && s.nextHostEntity(entity)) return true;
+    if (s.status == DocumentStatus::Reading) s.finish();
+    return false;
+}
+
+bool Document::nextRecord(RawRecord* out) {
+    State& s = *state_;
+    if (s.phase == State::Phase::Plugin) {
+        if (OutputRecord* record = s.pullRecord()) {
+            out->kind = recordKind(record);
+            out->bytes.assign(record->text != nullptr && out->kind == RecordText ? record->text : "",
+                              out->kind == RecordText ? static_cast<size_t>(record->textLength) : 0);
+            releaseRecord(&s.services, record);
+            if (out->kind == RecordEndOfDocument) {
+                s.options.pluginOnly = true;  // the raw view is the plug-in's records alone
+                s.finishPlugin();
+            }
+            return true;
+        }
+        s.phase = State::Phase::Done;
+    }
+    if (s.status == DocumentStatus::Reading) s.finish();
+    return false;
+}
+
+const std::string& Document::name() const { return state_->name; }
+DocumentStatus Document::status() const { return state_->status; }
+const std::string& Document::message() const { return state_->message; }
+const DocumentEncoding& Document::encoding() const { return state_->encoding; }
+int64_t Document::size() const { return state_->size; }
+int64_t Document::entities() const { return state_->entityCount; }
+int64_t Document::texts() const { return state_->textCount; }
+int64_t Document::recoveries() const { return state_->recoveryCount; }
+
+}  // namespace wqhost

@@ -1,0 +1,131 @@
+// The host toolkit's document API: open a drawing from a path or from bytes, and iterate
+// its text entities as UTF-8 (or raw bytes), without writing any host table by hand.
+#ifndef WQHOST_DOCUMENT_HPP
+#define WQHOST_DOCUMENT_HPP
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Plugin.hpp"
+
+namespace wqhost {
+
+// The plug-in, loaded with dlopen for as long as this object lives. Documents borrow it:
+// it must outlive every Document opened on it. Reading it from several threads at once is
+// safe, since each document has a reader of its own.
+class PluginLibrary {
+  public:
+    PluginLibrary() = default;
+    ~PluginLibrary();
+    PluginLibrary(const PluginLibrary&) = delete;
+    PluginLibrary& operator=(const PluginLibrary&) = delete;
+
+    // Loads the shared library at `path`. False, with dlerror's text or the missing symbol
+    // in *error, when it cannot.
+    bool load(const std::string& path, std::string* error);
+    bool loaded() const { return entries_.library != nullptr; }
+    // The entry points and the plug-in's interface version (`_lib_version`).
+    const Plugin& entries() const { return entries_; }
+
+  private:
+    Plugin entries_{};
+};
+
+// How a document is read.
+struct ReadOptions {
+    // "auto": the code page the drawing's header names, converted to UTF-8; "raw": the
+    // bytes exactly as delivered, escapes and all; anything else: an iconv name to convert
+    // from, whatever the header says.
+    std::string encoding = "auto";
+    // Stop at the first entity the reader cannot read, instead of reading on past it.
+    bool strict = false;
+    // Only the entities the plug-in reads (TEXT, ATTDEF, ATTRIB, BLOCK); by default the
+    // host's own reader adds MTEXT and the other text entities after them.
+    bool pluginOnly = false;
+    // Give up the document after this many seconds of reading; 0 for no limit.
+    double timeoutSeconds = 0;
+    // Where bytes read are added as the document goes (for a progress display); may be null.
+    std::atomic<int64_t>* progress = nullptr;
+};
+
+// How reading a document ended.
+enum class DocumentStatus {
+    Reading,    // not ended yet
+    Ok,         // read to its end
+    Recovered,  // read to its end, reading on past entities the reader could not read
+    Refused,    // not a drawing the reader starts on (empty, binary, no section frame, too large)
+    Failed,     // missing, unreadable, or reading stopped before the end
+    Timeout     // the time allowed ran out
+};
+// "ok", "recovered", "refused", "failed", "timeout" ("reading" while not ended).
+const char* statusName(DocumentStatus status);
+
+// One text entity: the plug-in's (TEXT, ATTDEF, ATTRIB, BLOCK, kind null) or the host's
+// (MTEXT, DIMENSION, ..., kind set), with its text values in order.
+struct TextEntity {
+    int64_t ordinal = 0;         // 1 for the document's first entity
+    const char* kind = nullptr;  // null for the plug-in's entities, which carry no kind
+    bool fromPlugin = true;
+    std::vector<std::string> texts;  // UTF-8, or the delivered bytes with encoding "raw"
+};
+
+// One record as the plug-in delivered it, for hosts that want the raw view.
+struct RawRecord {
+    int32_t kind = 0;   // RecordTextStart, RecordText, RecordTextEnd, RecordEndOfDocument
+    std::string bytes;  // a text record's value, exactly as delivered
+};
+
+// The code page a document's text was converted from.
+struct DocumentEncoding {
+    std::string codePage;     // iconv name ("CP1252", "CP932", "UTF-8"), "" for raw
+    std::string dwgCodePage;  // $DWGCODEPAGE as written, "" when absent
+    std::string acadVersion;  // $ACADVER as written, "" when absent
+    bool fromHeader = false;  // false: the header did not tell, and CP1252 was assumed
+    bool forced = false;      // true: the caller named the encoding
+};
+
+// One document being read. Move-only; the destructor shuts the reader down and releases
+// every record, stream and block the document holds, wherever reading stopped.
+class Document {
+  public:
+    // Reads the file at `path`. Problems with the file (missing, a directory, a device,
+    // 2 GiB or larger) are not errors here: they show as the status and message.
+    static Document open(const PluginLibrary& plugin, const std::string& path,
+                         const ReadOptions& options);
+    // Reads `bytes`, a drawing the host already holds; `name` is used in messages only.
+    static Document fromBytes(const PluginLibrary& plugin, std::string name, std::string bytes,
+                              const ReadOptions& options);
+
+    Document(Document&&) noexcept;
+    Document& operator=(Document&&) noexcept;
+    ~Document();
+
+    // The next text entity, in delivery order: the plug-in's first, then the host's. False
+    // once the document has ended; status() then tells how.
+    bool next(TextEntity* entity);
+    // The next record exactly as the plug-in delivered it, reading on past errors unless
+    // strict. False at the end. Use either next() or nextRecord() on one document.
+    bool nextRecord(RawRecord* record);
+
+    const std::string& name() const;
+    DocumentStatus status() const;
+    // Why the document failed or was refused, or a note on a recovered one; "" when ok.
+    const std::string& message() const;
+    const DocumentEncoding& encoding() const;
+    int64_t size() const;          // bytes in the document, -1 when unknown
+    int64_t entities() const;      // text entities delivered so far
+    int64_t texts() const;         // text values delivered so far
+    int64_t recoveries() const;    // times reading went on past an entity it could not read
+
+  private:
+    struct State;
+    explicit Document(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace wqhost
+
+#endif
