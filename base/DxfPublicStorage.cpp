@@ -8,6 +8,14 @@
 
 namespace {
 
+struct BlockRecord;
+
+// A record's two children in one of the pool's search trees.
+struct TreeLinks {
+    BlockRecord* left;
+    BlockRecord* right;
+};
+
 struct BlockRecord {
     BlockRecord* next;   // created after this one; null for the newest
     BlockRecord* older;  // created before this one; null for the oldest
@@ -18,6 +26,9 @@ struct BlockRecord {
     // Bytes the host actually holds for `memory`: capacity + 1 until a growth enlarges
     // it. Only a growth of a block still in use reads it, so that it never shrinks.
     int32_t memoryBytes;
+    uint64_t sequence;     // 1 for the first record made, one more for each later one
+    TreeLinks byAddress;   // in the tree of all records, keyed by memory
+    TreeLinks bySequence;  // in the tree of free records, keyed by sequence
 };
 
 struct StorageContext {
@@ -30,34 +41,131 @@ struct StorageContext {
     BlockRecord* (*findBlock)(DxfPublicStorage* self, const void* address);
     BlockRecord* (*findFreeBlock)(DxfPublicStorage* self);
     int32_t (*roundSize)(DxfPublicStorage* self, int32_t size);
+    uint64_t recordsMade;      // the sequence of the newest record; 0 while there is none
+    BlockRecord* addressRoot;  // every record
+    BlockRecord* freeRoot;     // every free record
 };
 
 StorageContext* contextOf(DxfPublicStorage* self) {
     return static_cast<StorageContext*>(self->context);
 }
 
+// Lookups go through two search trees threaded through the records themselves, so that
+// they need no host memory of their own: one of all records, ordered by memory, and one of
+// the free records, ordered by creation. Both are treaps whose priorities are a fixed
+// scramble of each record's sequence: the same blocks made in the same order always give
+// the same trees, with no random source, and the depth stays near the logarithm of the
+// number of records in whatever order the keys come. Each operation costs about that
+// depth, in loops rather than recursion.
+uint32_t priorityOf(const BlockRecord* record) {
+    uint64_t x = record->sequence * 0x9E3779B97F4A7C15u;
+    x ^= x >> 29;
+    return static_cast<uint32_t>(x >> 32);
+}
+
+uint64_t addressKey(const BlockRecord* record) {
+    return reinterpret_cast<uintptr_t>(record->memory);
+}
+uint64_t sequenceKey(const BlockRecord* record) { return record->sequence; }
+
+// A tree of records whose children are their `links`, ordered by `keyOf` (no two records
+// in it share a key), with the highest priority at the root.
+template <TreeLinks BlockRecord::*links, uint64_t (*keyOf)(const BlockRecord*)>
+struct Treap {
+    static BlockRecord*& left(BlockRecord* record) { return (record->*links).left; }
+    static BlockRecord*& right(BlockRecord* record) { return (record->*links).right; }
+
+    // Adds a record that is not in the tree.
+    static void insert(BlockRecord** root, BlockRecord* record) {
+        const uint64_t key = keyOf(record);
+        BlockRecord** link = root;
+        while (*link != nullptr && priorityOf(*link) > priorityOf(record)) {
+            link = key < keyOf(*link) ? &left(*link) : &right(*link);
+        }
+        // The record takes this place; what hung here splits around its key.
+        BlockRecord* rest = *link;
+        BlockRecord** less = &left(record);
+        BlockRecord** more = &right(record);
+        while (rest != nullptr) {
+            if (keyOf(rest) < key) {
+                *less = rest;
+                less = &right(rest);
+                rest = right(rest);
+            } else {
+                *more = rest;
+                more = &left(rest);
+                rest = left(rest);
+            }
+        }
+        *less = *more = nullptr;
+        *link = record;
+    }
+
+    // Takes out a record that is in the tree, under the key it was inserted with.
+    static void remove(BlockRecord** root, BlockRecord* record) {
+        const uint64_t key = keyOf(record);
+        BlockRecord** link = root;
+        while (*link != record) link = key < keyOf(*link) ? &left(*link) : &right(*link);
+        // Its two subtrees, all keys of one below all of the other, merge into its place.
+        BlockRecord* a = left(record);
+        BlockRecord* b = right(record);
+        while (a != nullptr && b != nullptr) {
+            if (priorityOf(a) > priorityOf(b)) {
+                *link = a;
+                link = &right(a);
+                a = right(a);
+            } else {
+                *link = b;
+                link = &left(b);
+                b = left(b);
+            }
+        }
+        *link = a != nullptr ? a : b;
+        left(record) = right(record) = nullptr;
+    }
+};
+
+using AddressTree = Treap<&BlockRecord::byAddress, addressKey>;
+using FreeTree = Treap<&BlockRecord::bySequence, sequenceKey>;
+
 // The record whose range [memory, memory + capacity) holds the address, free or not; null
 // when none does. A block of capacity 0 holds no address and is never found.
+//
+// Each record's memory is a live host allocation of its own, longer than the range, so no
+// record's memory lies in the range of another. Hence at most one record holds the
+// address, the one a walk over every record finds in whatever order; and only the record
+// with the highest memory at or below the address can: a lower one holding the address
+// would hold that record's memory too.
 BlockRecord* findBlock(DxfPublicStorage* self, const void* address) {
-    const uintptr_t place = reinterpret_cast<uintptr_t>(address);
-    for (BlockRecord* record = contextOf(self)->newestBlock; record != nullptr;
-         record = record->older) {
-        const uintptr_t base = reinterpret_cast<uintptr_t>(record->memory);
-        if (base <= place && place - base < static_cast<uintptr_t>(record->capacity)) {
-            return record;
+    const uint64_t place = reinterpret_cast<uintptr_t>(address);
+    BlockRecord* below = nullptr;
+    for (BlockRecord* record = contextOf(self)->addressRoot; record != nullptr;) {
+        if (addressKey(record) <= place) {
+            below = record;
+            record = record->byAddress.right;
+        } else {
+            record = record->byAddress.left;
         }
     }
-    return nullptr;
+    if (below == nullptr || place - addressKey(below) >= static_cast<uint64_t>(below->capacity)) {
+        return nullptr;
+    }
+    return below;
 }
 
 // The most recently created free record, whatever its capacity, or null. Taking the newest
-// rather than the best fit keeps reuse to one short walk.
+// rather than the best fit keeps reuse cheap.
+//
+// Sequences grow with creation, and the tree holds exactly the records whose isFree is
+// set (freeBlock adds a record as it sets the flag, allocBlock takes it out as it clears
+// it), so its highest key is the first free record met going from the newest record to
+// older ones.
 BlockRecord* findFreeBlock(DxfPublicStorage* self) {
-    for (BlockRecord* record = contextOf(self)->newestBlock; record != nullptr;
-         record = record->older) {
-        if (record->isFree) return record;
+    BlockRecord* record = contextOf(self)->freeRoot;
+    while (record != nullptr && record->bySequence.right != nullptr) {
+        record = record->bySequence.right;
     }
-    return nullptr;
+    return record;
 }
 
 // The capacity a request of `size` bytes gets: exactly the size in mode 1; otherwise small
@@ -97,7 +205,10 @@ void* growRecord(DxfPublicStorage* self, BlockRecord* record, int32_t extra) {
     // gives it back, and the block stays as it was.
     if (moved == nullptr) return nullptr;
     const int32_t keep = inUse ? record->memoryBytes : 0;
+    // The tree of addresses is ordered by memory: the record leaves it under its old one.
+    AddressTree::remove(&ctx->addressRoot, record);
     record->memory = static_cast<unsigned char*>(moved);
+    AddressTree::insert(&ctx->addressRoot, record);
     record->memoryBytes = static_cast<int32_t>(newBytes);
     std::memset(record->memory + keep, 0, static_cast<size_t>(newBytes - keep));
     return record->memory;
@@ -124,6 +235,7 @@ void* allocBlock(DxfPublicStorage* self, int32_t size) {
         if (record->capacity < size && growRecord(self, record, size) == nullptr) {
             return nullptr;  // the record stays free with its old memory
         }
+        FreeTree::remove(&ctx->freeRoot, record);
         record->requested = size;
         record->isFree = 0;
         ++ctx->blocksInUse;
@@ -150,6 +262,8 @@ void* allocBlock(DxfPublicStorage* self, int32_t size) {
     ctx->lastBlock = record;
     record->older = ctx->newestBlock;
     ctx->newestBlock = record;
+    record->sequence = ++ctx->recordsMade;
+    AddressTree::insert(&ctx->addressRoot, record);
     ++ctx->blocksInUse;
     return record->memory;
 }
@@ -161,7 +275,10 @@ void freeBlock(DxfPublicStorage* self, void* address) {
     BlockRecord* record = ctx->findBlock(self, address);
     if (record == nullptr) return;
     // A second free of the same block leaves the count alone, so it counts blocks in use.
-    if (record->isFree == 0) --ctx->blocksInUse;
+    if (record->isFree == 0) {
+        --ctx->blocksInUse;
+        FreeTree::insert(&ctx->freeRoot, record);
+    }
     record->isFree = 1;
     std::memset(record->memory, 0, static_cast<size_t>(record->capacity));
 }

@@ -1,9 +1,12 @@
 // Block storage: the exact host requests, reuse of the newest free block, growth, lookups
-// by address, untracked host memory and the order of teardown.
+// by address (also against a plain walk over every block, at random), untracked host
+// memory and the order of teardown.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
+#include <random>
 #include <vector>
 
 #include "DxfPublicStorage.h"
@@ -167,6 +170,88 @@ TEST(DxfPublicStorage, OtherModesRoundSmallSizesUp) {
     ASSERT_NE(p.alloc(300), nullptr);
     EXPECT_EQ(p.host.log.back().op, Op::Realloc);
     EXPECT_EQ(p.host.log.back().a, 1280);
+}
+
+// Thousands of random allocations, frees (of any address, twice, or of none), growths and
+// failed host allocations, checked against a walk over every block, newest first: the
+// block reused, the memory resized, and the block found for addresses in, around and
+// between blocks.
+TEST(DxfPublicStorage, LookupsAgreeWithAWalkOverEveryBlock) {
+    struct Block {
+        unsigned char* memory;
+        int32_t capacity, requested;
+        bool isFree;
+    };
+    for (uint32_t seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE(seed);
+        std::mt19937 random(seed);
+        auto below = [&](int32_t n) {
+            return static_cast<int32_t>(random() % static_cast<uint32_t>(n));
+        };
+        Pool p;
+        std::vector<Block> made;  // in creation order
+        auto holder = [&](uintptr_t address) -> Block* {
+            for (auto b = made.rbegin(); b != made.rend(); ++b) {
+                const uintptr_t base = reinterpret_cast<uintptr_t>(b->memory);
+                if (base <= address && address - base < static_cast<uintptr_t>(b->capacity))
+                    return &*b;
+            }
+            return nullptr;
+        };
+        auto someAddress = [&]() {  // in a block, a byte before or after one, or in none
+            if (made.empty() || below(16) == 0) return reinterpret_cast<uintptr_t>(&made);
+            const Block& b = made[static_cast<size_t>(below(static_cast<int32_t>(made.size())))];
+            return reinterpret_cast<uintptr_t>(b.memory) +
+                   static_cast<uintptr_t>(below(b.capacity + 2)) - 1;
+        };
+        auto resized = [&](const unsigned char* memory) {  // by the host's last call
+            return !p.host.log.empty() && p.host.log.back().op == Op::Realloc &&
+                   p.host.log.back().pointer == memory;
+        };
+        for (int step = 0; step < 3000; ++step) {
+            SCOPED_TRACE(step);
+            p.host.log.clear();
+            if (below(20) == 0) p.host.allocFault.failAt = p.host.allocFault.calls;
+            const int32_t action = below(3);
+            if (action == 0) {  // the newest free block, grown when too small, else a new one
+                const int32_t size = below(8) == 0 ? 0 : below(300);
+                Block* reuse = nullptr;
+                for (auto b = made.rbegin(); b != made.rend() && reuse == nullptr; ++b)
+                    if (b->isFree) reuse = &*b;
+                unsigned char* got = p.alloc(size);
+                if (reuse != nullptr) {  // too small, it is resized; else handed out as it is
+                    ASSERT_TRUE(reuse->capacity < size ? resized(reuse->memory)
+                                                       : got == reuse->memory);
+                }
+                if (got == nullptr) continue;  // the host failed: a reused block stays free
+                ASSERT_TRUE(allZero(got, size));
+                std::fill(got, got + size, 0xEE);
+                if (reuse != nullptr) {
+                    *reuse = Block{got, reuse->capacity, size, false};
+                } else {
+                    made.push_back(Block{got, size, size, false});
+                }
+            } else if (action == 1) {
+                const uintptr_t address = someAddress();
+                if (Block* b = holder(address)) b->isFree = true;
+                p.free(reinterpret_cast<void*>(address));
+            } else {  // a block in use grows, and may move
+                Block* b = holder(someAddress());
+                if (b == nullptr || b->isFree) continue;
+                void* got = p.pool->growBlock(p.pool, b->memory + below(b->capacity), below(400));
+                ASSERT_TRUE(got == nullptr || got == b->memory || resized(b->memory));
+                if (got != nullptr) b->memory = static_cast<unsigned char*>(got);
+            }
+            for (int probe = 0; probe < 4; ++probe) {
+                void* address = reinterpret_cast<void*>(someAddress());
+                const Block* expected = holder(reinterpret_cast<uintptr_t>(address));
+                int32_t offset;
+                ASSERT_EQ(p.pool->blockBase(p.pool, &offset, address),
+                          expected ? expected->memory : nullptr);
+                ASSERT_EQ(p.length(address), expected ? expected->requested : 0);
+            }
+        }
+    }
 }
 
 TEST(DxfPublicStorage, EveryFailedHostAllocationIsUndone) {
