@@ -52,7 +52,7 @@ bool readStreamInto(int fd, int64_t limit, StreamWatch* watch, std::string* out,
     for (;;) {
         struct pollfd ready = {fd, POLLIN, 0};
         const int waited = ::poll(&ready, 1, 100);
-        if (!watch->allow(static_cast<int64_t>(out->size()))) return true;
+        if (!watch->allowNow(static_cast<int64_t>(out->size()))) return true;
         if (waited < 0 && errno != EINTR) break;
         if (waited <= 0) continue;
         const ssize_t got = ::read(fd, chunk, sizeof chunk);

@@ -31,6 +31,8 @@ class StreamWatch {
         return check(position);
     }
     bool expired() const { return expired_; }
+    // As allow(), but reads the clock now: for a caller that waits rather than reads.
+    bool allowNow(int64_t position) { return !expired_ && check(position); }
     // Adds what is left up to `position` to the progress counter: a document that ends
     // early, or whose last reads fell between two checks, still counts in full.
     void publishUpTo(int64_t position);
