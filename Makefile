@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run bench fuzz check sanitize clang clean
+.PHONY: all deps configure build test run install package bench fuzz check sanitize clang clean
 
 all: build
 
@@ -16,6 +16,10 @@ deps:
 	command -v clang++ >/dev/null || missing="$$missing clang"; \
 	command -v nm >/dev/null || missing="$$missing binutils"; \
 	command -v python3 >/dev/null || missing="$$missing python3"; \
+	command -v pkg-config >/dev/null || missing="$$missing pkg-config"; \
+	command -v groff >/dev/null || missing="$$missing groff-base"; \
+	command -v dpkg-shlibdeps >/dev/null || missing="$$missing dpkg-dev"; \
+	command -v file >/dev/null || missing="$$missing file"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev libgmock-dev"; \
 	[ -f /usr/include/benchmark/benchmark.h ] || missing="$$missing libbenchmark-dev"; \
 	if [ -n "$$missing" ]; then \
@@ -38,6 +42,19 @@ test: build
 # The sample's Japanese text is Shift-JIS once decoded; it is shown in UTF-8.
 run: build
 	$(BUILD)/bin/dxftext --encoding SHIFT_JIS samples/*.dxf
+
+# Installs the plug-in, headers, host toolkit, dxftext, man page, pkg-config files and CMake
+# package under PREFIX (DESTDIR stages them elsewhere, as packagers do).
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# A Debian package of the same, under /usr, in build-pkg/: wqdxfrdr_<version>_<arch>.deb.
+package: | deps
+	cmake -S . -B build-pkg -DCMAKE_INSTALL_PREFIX=/usr -DWQ_PKGCONFIG_PREFIX=/usr \
+	      -DCMAKE_BUILD_TYPE=Release -DWQ_TESTS=OFF
+	cmake --build build-pkg -j $(JOBS)
+	cd build-pkg && cpack -G DEB
 
 # Benchmarks on a generated 64 MiB drawing (the shared generator when present).
 BENCH_DRAWING ?= $(BUILD)/bench/drawing-64mb.dxf
@@ -68,4 +85,4 @@ fuzz:
 check: test sanitize clang
 
 clean:
-	rm -rf build build-asan build-clang build-fuzz
+	rm -rf build build-asan build-clang build-fuzz build-pkg

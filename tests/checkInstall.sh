@@ -1,0 +1,70 @@
+#!/bin/sh
+# Installs the build under a fresh prefix and builds a host against it twice, through the
+# CMake package and through pkg-config; both must read the plug-in's text the same way.
+#   checkInstall.sh BUILD_DIR SOURCE_DIR LIBDIR C_COMPILER C++_COMPILER [EXTRA_FLAGS]
+set -u
+build=$1; source=$2; libdir=$3; cc=$4; cxx=$5; extra=${6:-}
+tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+prefix=$tmp/prefix
+
+cmake --install "$build" --prefix "$prefix" > "$tmp/install.log" 2>&1 ||
+    { cat "$tmp/install.log"; fail "cmake --install exited with an error"; }
+
+for file in bin/dxftext share/man/man1/dxftext.1 "$libdir/libwqdxfrdr.so" \
+            "$libdir/libwqdxfrdr-host.a" "$libdir/pkgconfig/wqdxfrdr.pc" \
+            "$libdir/pkgconfig/wqdxfrdr-host.pc" "$libdir/cmake/wqdxfrdr/wqdxfrdrConfig.cmake" \
+            "$libdir/cmake/wqdxfrdr/wqdxfrdrConfigVersion.cmake" \
+            include/wqdxfrdr/wqdxfrdr.h include/wqdxfrdr/host/MemoryStream.hpp; do
+  [ -f "$prefix/$file" ] || fail "$file is not installed"
+done
+[ "$(ls "$prefix/bin")" = dxftext ] || fail "programs other than dxftext installed: $(ls "$prefix/bin")"
+
+# The installed dxftext finds the installed plug-in by itself.
+"$prefix/bin/dxftext" -r "$source/samples/title_block.dxf" > "$tmp/records" ||
+    fail "the installed dxftext exited $?"
+cmp -s "$tmp/records" "$source/samples/title_block.expected" ||
+    fail "the installed dxftext reads the sample differently"
+
+# The man page renders without a warning.
+warnings=$(groff -man -Tutf8 -ww -z "$prefix/share/man/man1/dxftext.1" 2>&1)
+[ -z "$warnings" ] || fail "man page: $warnings"
+
+export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
+flags=$(pkg-config --cflags --libs wqdxfrdr-host wqdxfrdr) || fail "pkg-config cannot resolve the packages"
+
+# Every installed header compiles on its own with what pkg-config gives: nothing it
+# includes was left behind.
+for header in "$prefix"/include/wqdxfrdr/*.h "$prefix"/include/wqdxfrdr/host/*.hpp; do
+  name=${header#"$prefix/include/"}
+  case $name in
+    *.h) echo "#include <$name>" | "$cc" -std=c99 -Wall -Wextra -Werror -fsyntax-only \
+             $(pkg-config --cflags wqdxfrdr) -x c - || fail "$name does not compile as C99" ;;
+  esac
+  echo "#include <$name>" | "$cxx" -std=c++17 -Wall -Wextra -Werror -fsyntax-only \
+      $(pkg-config --cflags wqdxfrdr-host) -x c++ - || fail "$name does not compile as C++17"
+done
+
+expected='Installed
+and linked
+TAG'
+
+# Through the CMake package.
+cmake -S "$source/tests/install-consumer" -B "$tmp/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
+      -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="$extra" \
+      > "$tmp/cmake.log" 2>&1 &&
+    cmake --build "$tmp/cmake-build" >> "$tmp/cmake.log" 2>&1 ||
+    { cat "$tmp/cmake.log"; fail "the CMake consumer does not build"; }
+grep -q "^wqdxfrdr_DIR:PATH=$prefix/" "$tmp/cmake-build/CMakeCache.txt" ||
+    fail "find_package took a wqdxfrdr from outside the install under test"
+out=$("$tmp/cmake-build/consumer") || fail "the CMake consumer exited $?"
+[ "$out" = "$expected" ] || fail "the CMake consumer printed '$out'"
+
+# Through pkg-config, on a plain command line.
+"$cxx" -std=c++17 -O0 $extra "$source/tests/install-consumer/consumer.cpp" -o "$tmp/pc-consumer" \
+    $flags -Wl,-rpath,"$(pkg-config --variable=libdir wqdxfrdr)" ||
+    fail "the pkg-config consumer does not build"
+out=$("$tmp/pc-consumer") || fail "the pkg-config consumer exited $?"
+[ "$out" = "$expected" ] || fail "the pkg-config consumer printed '$out'"
+
+echo "install ok"
