@@ -39,9 +39,9 @@ build: configure
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-# The sample's Japanese text is Shift-JIS once decoded; it is shown in UTF-8.
+# The text of every bundled drawing, as UTF-8 whatever code page each one is in.
 run: build
-	$(BUILD)/bin/dxftext --encoding SHIFT_JIS samples/*.dxf
+	$(BUILD)/bin/dxftext samples
 
 # Installs the plug-in, headers, host toolkit, dxftext, man page, pkg-config files and CMake
 # package under PREFIX (DESTDIR stages them elsewhere, as packagers do).

@@ -62,6 +62,18 @@ for name in rt:
     assert closed[name]["texts"] == rt[name] and closed[name]["entities"] == rs[name], name
 EOF
 
+# --plugin-only gives exactly the plug-in's text values, byte for byte, on every drawing.
+set -- "$sample" "$drawings"/*.dxf
+[ -d "$corpus" ] && set -- "$@" "$corpus"/*.dxf
+"$tool" -q -a -H -e raw --plugin-only "$@" > "$tmp/values" 2>/dev/null
+"$tool" -q -H -r "$@" 2>/dev/null | $python -c '
+import sys
+for line in sys.stdin.buffer:
+    name, _, rest = line.rstrip(b"\n").rpartition(b":")
+    if rest[:1] == b"T":
+        sys.stdout.buffer.write(name + b":" + bytes.fromhex(rest[2:].decode()) + b"\n")
+' | cmp -s - "$tmp/values" || fail "--plugin-only text differs from the plug-in's records"
+
 # Recovery: a true-colour group inside a TEXT is read past by default, and stops --strict.
 printf '0\nSECTION\n2\nENTITIES\n0\nTEXT\n1\nbefore\n420\n256\n1\nafter\n0\nTEXT\n1\nnext\n0\nENDSEC\n0\nEOF\n' > "$tmp/unknown.dxf"
 out=$("$tool" "$tmp/unknown.dxf" 2> "$tmp/err") || fail "a recovered drawing counts as read"
