@@ -64,10 +64,15 @@ void* rawAlloc(HostServices* services, int32_t size) {
     return allocTracked(self(services), static_cast<size_t>(size), kRawBuffer);
 }
 
-void* callocMem(HostServices*, int32_t count, int32_t size) {
+void* callocMem(HostServices* services, int32_t count, int32_t size) {
     if (count < 0 || size < 0) return nullptr;
-    return std::calloc(static_cast<size_t>(count) ? static_cast<size_t>(count) : 1,
-                       static_cast<size_t>(size) ? static_cast<size_t>(size) : 1);
+    void* block = std::calloc(static_cast<size_t>(count) ? static_cast<size_t>(count) : 1,
+                              static_cast<size_t>(size) ? static_cast<size_t>(size) : 1);
+    if (block != nullptr) {
+        MallocServices* s = self(services);
+        if (++s->poolLive > s->poolPeak) s->poolPeak = s->poolLive;
+    }
+    return block;
 }
 
 // A size of 0 or less is refused rather than passed on: realloc would free the block.
@@ -76,7 +81,10 @@ void* reallocMem(HostServices*, void* pointer, int32_t size) {
     return std::realloc(pointer, static_cast<size_t>(size));
 }
 
-void freeMem(HostServices*, void* pointer) { std::free(pointer); }
+void freeMem(HostServices* services, void* pointer) {
+    if (pointer != nullptr) --self(services)->poolLive;
+    std::free(pointer);
+}
 
 OutputRecord* newRecord(HostServices* services, int32_t kind) {
     // The host's record is exactly the 13 words the plug-in knows; a zero kind would read

@@ -20,6 +20,8 @@ struct MallocServices {
     TrackedBlock* tracked;  // records and rawAlloc buffers not yet released
     int64_t recordsLive;    // records made and not yet released
     int64_t rawLive;        // rawAlloc buffers (record texts) not yet released
+    int64_t poolLive;       // callocMem blocks not yet given back with freeMem
+    int64_t poolPeak;       // the most poolLive has been: the plug-in's memory high-water mark
 };
 
 void initMallocServices(MallocServices* services);

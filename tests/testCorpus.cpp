@@ -46,8 +46,8 @@ TEST(Corpus, RealDrawingsGiveTheirExpectedRecordsLinkedAndLoaded) {
         SCOPED_TRACE(drawing.filename().string());
         std::string bytes;
         std::string expected;
-        ASSERT_TRUE(wqtest::readFile(drawing, &bytes));
-        ASSERT_TRUE(wqtest::readFile(fs::path(drawing).replace_extension(".expected"), &expected));
+        ASSERT_TRUE(wqhost::readFile(drawing, &bytes));
+        ASSERT_TRUE(wqhost::readFile(fs::path(drawing).replace_extension(".expected").string(), &expected));
         EXPECT_EQ(run(bytes, wqtest::linkedEntryPoints()), expected) << "linked";
         EXPECT_EQ(run(bytes, wqtest::pluginEntryPoints(plugin)), expected) << "loaded";
     }

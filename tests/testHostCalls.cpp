@@ -275,7 +275,7 @@ TEST(HostCalls, WholeDocumentsMakeTheGoldenCalls) {
           "tests/corpus/unknown_code", "tests/corpus/no_sections"}) {
         SCOPED_TRACE(name);
         std::string bytes;
-        ASSERT_TRUE(wqtest::readFile(source + "/" + name + ".dxf", &bytes));
+        ASSERT_TRUE(wqhost::readFile(source + "/" + name + ".dxf", &bytes));
         wqtest::FakeHost host(bytes);
         host.logCalls = true;
         wqtest::transcribe(host, wqtest::linkedEntryPoints());
@@ -289,7 +289,7 @@ TEST(HostCalls, WholeDocumentsMakeTheGoldenCalls) {
             continue;
         }
         std::string text;
-        ASSERT_TRUE(wqtest::readFile(golden, &text)) << "no transcript at " << golden;
+        ASSERT_TRUE(wqhost::readFile(golden, &text)) << "no transcript at " << golden;
         const std::vector<std::string> expected = linesOf(text);
         const auto differ = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
         EXPECT_TRUE(differ.first == got.end() && differ.second == expected.end())

@@ -70,8 +70,8 @@ TEST(HostEncodingDrawings, EachTestDrawingReadsAsItsExpectedUtf8) {
         SCOPED_TRACE(drawing[0]);
         const std::string base = std::string(WQ_SOURCE_DIR) + "/tests/drawings/" + drawing[0];
         std::string bytes, expected, text;
-        ASSERT_TRUE(wqtest::readFile(base + ".dxf", &bytes));
-        ASSERT_TRUE(wqtest::readFile(base + ".utf8", &expected));
+        ASSERT_TRUE(wqhost::readFile(base + ".dxf", &bytes));
+        ASSERT_TRUE(wqhost::readFile(base + ".utf8", &expected));
         const DrawingEncoding encoding = scanHeader(bytes.data(), bytes.size());
         EXPECT_EQ(encoding.codePage, drawing[1]);
         EXPECT_TRUE(encoding.fromHeader);

@@ -81,7 +81,7 @@ std::vector<Entity> readAll(std::string_view bytes, std::size_t chunk = 0) {
 std::string drawing(const char* name) {
     const fs::path path = fs::path(__FILE__).parent_path() / "drawings" / name;
     std::string bytes;
-    EXPECT_TRUE(wqtest::readFile(path.string(), &bytes)) << path;
+    EXPECT_TRUE(wqhost::readFile(path.string(), &bytes)) << path;
     return bytes;
 }
 
@@ -403,7 +403,7 @@ TEST(TextEntityReaderCorpus, EveryMtextOfBlocksAndEntitiesIsYielded) {
     for (const fs::path& path : paths) {
         SCOPED_TRACE(path.filename().string());
         std::string bytes;
-        ASSERT_TRUE(wqtest::readFile(path.string(), &bytes));
+        ASSERT_TRUE(wqhost::readFile(path.string(), &bytes));
         const MtextCensus census = censusOf(bytes);
         std::vector<std::string> want;
         for (const std::string& raw : census.raws) want.push_back(plainMtext(raw));

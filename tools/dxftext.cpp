@@ -22,6 +22,8 @@
 #include "Document.hpp"
 #include "Encoding.hpp"
 #include "Json.hpp"
+#include "ReadAll.hpp"
+#include "RecordLine.hpp"
 
 #ifndef WQ_VERSION
 #define WQ_VERSION "0"
@@ -364,15 +366,6 @@ class DocumentWriter {
     std::string buffer_;
 };
 
-void appendHex(std::string* out, const std::string& bytes) {
-    static const char kDigits[] = "0123456789abcdef";
-    for (const char byte : bytes) {
-        const auto c = static_cast<unsigned char>(byte);
-        out->push_back(kDigits[c >> 4]);
-        out->push_back(kDigits[c & 15]);
-    }
-}
-
 struct Batch {
     const Options* options;
     const wqhost::PluginLibrary* plugin;
@@ -398,94 +391,76 @@ void appendClosingObject(std::string* out, const std::string& file, const char* 
             ",\"recoveries\":" + std::to_string(recoveries) + "}\n";
 }
 
-void readDocument(Batch* batch, size_t index) {
+// A document from its path, or standard input read into memory (the reader seeks, which
+// a pipe cannot).
+Document openDocument(Batch* batch, const std::string& path) {
     const Options& options = *batch->options;
-    const Item& item = (*batch->items)[index];
-    DocumentWriter writer(batch->output, index);
-    std::string& out = writer.buffer();
-    std::string messages;
-    const std::string prefix = batch->withFilename ? item.path + ":" : std::string();
-
-    if (!item.error.empty()) {
-        messages = "dxftext: " + item.path + ": " + item.error + "\n";
-        if (options.format == Format::Jsonl) {
-            appendClosingObject(&out, item.path, "failed", item.error, 0, 0, 0);
-        }
-        writer.flush();
-        batch->anyFailed = true;
-        batch->output->finish(index, std::move(messages));
-        return;
-    }
-
     wqhost::ReadOptions read;
     read.encoding = options.encoding;
     read.strict = options.strict;
     read.pluginOnly = options.pluginOnly;
     read.timeoutSeconds = options.timeout;
     read.progress = &batch->bytesDone;
-    Document document = [&] {
-        if (item.path != "-") return Document::open(*batch->plugin, item.path, read);
-        std::string bytes;
-        char chunk[65536];
-        size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) {
-            bytes.append(chunk, got);
-            if (bytes.size() > static_cast<size_t>(INT32_MAX)) break;
-        }
-        return Document::fromBytes(*batch->plugin, "-", std::move(bytes), read);
-    }();
+    if (path != "-") return Document::open(*batch->plugin, path, read);
+    std::string bytes;
+    wqhost::readAll(stdin, &bytes, INT32_MAX);
+    return Document::fromBytes(*batch->plugin, "-", std::move(bytes), read);
+}
 
-    if (options.format == Format::Records) {
-        wqhost::RawRecord record;
-        while (document.nextRecord(&record)) {
-            out += prefix;
-            switch (record.kind) {
-                case RecordTextStart: out += "S\n"; break;
-                case RecordTextEnd: out += "E\n"; break;
-                case RecordEndOfDocument: out += "D\n"; break;
-                default:
-                    out += record.bytes.empty() ? "T" : "T ";
-                    appendHex(&out, record.bytes);
-                    out += '\n';
-            }
-            writer.maybeFlush();
-        }
+void writeRecords(Document* document, const std::string& prefix, DocumentWriter* writer) {
+    wqhost::RawRecord record;
+    while (document->nextRecord(&record)) {
+        writer->buffer() += prefix;
+        wqhost::appendRecordLine(&writer->buffer(), record.kind, record.bytes);
+        writer->maybeFlush();
+    }
+}
+
+void appendEntityObject(std::string* out, const std::string& file,
+                        const wqhost::TextEntity& entity) {
+    *out += "{\"file\":";
+    wqhost::appendJsonString(out, file);
+    *out += ",\"entity\":" + std::to_string(entity.ordinal);
+    if (entity.fromPlugin) {
+        *out += ",\"source\":\"plugin\",\"kind\":null";
     } else {
-        wqhost::TextEntity entity;
-        while (document.next(&entity)) {
-            if (options.format == Format::Jsonl) {
-                out += "{\"file\":";
-                wqhost::appendJsonString(&out, item.path);
-                out += ",\"entity\":" + std::to_string(entity.ordinal);
-                out += entity.fromPlugin ? ",\"source\":\"plugin\",\"kind\":null"
-                                         : ",\"source\":\"host\",\"kind\":\"";
-                if (!entity.fromPlugin) out += std::string(entity.kind) + "\"";
-                out += ",\"texts\":[";
-                for (size_t i = 0; i < entity.texts.size(); ++i) {
-                    if (i > 0) out += ',';
-                    wqhost::appendJsonString(&out, entity.texts[i]);
-                }
-                out += "]}\n";
-            } else {
-                for (const std::string& text : entity.texts) {
-                    if (text.empty() && !options.all) continue;
-                    out += prefix;
-                    out += text;
-                    out += '\n';
-                }
-            }
-            writer.maybeFlush();
-        }
+        *out += ",\"source\":\"host\",\"kind\":";
+        wqhost::appendJsonString(out, entity.kind);
     }
+    *out += ",\"texts\":[";
+    for (size_t i = 0; i < entity.texts.size(); ++i) {
+        if (i > 0) *out += ',';
+        wqhost::appendJsonString(out, entity.texts[i]);
+    }
+    *out += "]}\n";
+}
 
-    const DocumentStatus status = document.status();
-    const bool read_ = status == DocumentStatus::Ok || status == DocumentStatus::Recovered;
-    if (!read_) batch->anyFailed = true;
-    if (options.format == Format::Jsonl) {
-        appendClosingObject(&out, item.path, wqhost::statusName(status), document.message(),
-                            document.entities(), document.texts(), document.recoveries());
+void writeEntities(Document* document, const Options& options, const std::string& file,
+                   const std::string& prefix, DocumentWriter* writer) {
+    wqhost::TextEntity entity;
+    std::string& out = writer->buffer();
+    while (document->next(&entity)) {
+        if (options.format == Format::Jsonl) {
+            appendEntityObject(&out, file, entity);
+        } else {
+            for (const std::string& text : entity.texts) {
+                if (text.empty() && !options.all) continue;
+                out += prefix;
+                out += text;
+                out += '\n';
+            }
+        }
+        writer->maybeFlush();
     }
-    if (!read_ || (status == DocumentStatus::Recovered && !options.quiet)) {
+}
+
+// What goes to standard error once the document is done: why it failed, how often it was
+// recovered, and with --verbose the code page its text was read in.
+std::string documentMessages(const Document& document, const Options& options) {
+    std::string messages;
+    const DocumentStatus status = document.status();
+    const bool read = status == DocumentStatus::Ok || status == DocumentStatus::Recovered;
+    if (!read || (status == DocumentStatus::Recovered && !options.quiet)) {
         messages += "dxftext: " + document.name() + ": " + document.message() + "\n";
     }
     const wqhost::DocumentEncoding& encoding = document.encoding();
@@ -496,8 +471,39 @@ void readDocument(Batch* batch, size_t index) {
                                          : " (the header names no code page: the default)") +
                     "\n";
     }
+    return messages;
+}
+
+void readDocument(Batch* batch, size_t index) {
+    const Options& options = *batch->options;
+    const Item& item = (*batch->items)[index];
+    DocumentWriter writer(batch->output, index);
+    const bool jsonl = options.format == Format::Jsonl;
+    if (!item.error.empty()) {  // a folder with no drawings, say: reported in its place
+        if (jsonl) appendClosingObject(&writer.buffer(), item.path, "failed", item.error, 0, 0, 0);
+        writer.flush();
+        batch->anyFailed = true;
+        batch->output->finish(index, "dxftext: " + item.path + ": " + item.error + "\n");
+        return;
+    }
+    Document document = openDocument(batch, item.path);
+    const std::string prefix = batch->withFilename ? item.path + ":" : std::string();
+    if (options.format == Format::Records) {
+        writeRecords(&document, prefix, &writer);
+    } else {
+        writeEntities(&document, options, item.path, prefix, &writer);
+    }
+    const DocumentStatus status = document.status();
+    if (status != DocumentStatus::Ok && status != DocumentStatus::Recovered) {
+        batch->anyFailed = true;
+    }
+    if (jsonl) {
+        appendClosingObject(&writer.buffer(), item.path, wqhost::statusName(status),
+                            document.message(), document.entities(), document.texts(),
+                            document.recoveries());
+    }
     writer.flush();
-    batch->output->finish(index, std::move(messages));
+    batch->output->finish(index, documentMessages(document, options));
 }
 
 void work(Batch* batch) {

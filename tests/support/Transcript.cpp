@@ -1,9 +1,9 @@
 // Transcripts of whole reader runs, and the documents tests build for them.
 #include "Transcript.hpp"
 
+#include "RecordLine.hpp"
+
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 namespace wqtest {
 
@@ -13,37 +13,26 @@ EntryPoints pluginEntryPoints(const wqhost::Plugin& plugin) {
     return EntryPoints{plugin.startSrcDXF, plugin.getDXFobject, plugin.shutDownDXFsrc};
 }
 
-std::string textLine(const std::string& text) {
-    std::string line = text.empty() ? "T" : "T ";
-    char hex[3];
-    for (unsigned char byte : text) {
-        std::snprintf(hex, sizeof hex, "%02x", byte);
-        line += hex;
-    }
+namespace {
+
+// A record's line without its newline.
+std::string lineOf(int32_t kind, const std::string& text) {
+    std::string line;
+    wqhost::appendRecordLine(&line, kind, text);
+    line.pop_back();
     return line;
 }
-
-namespace {
 
 // The line of one record, which goes back to the host.
 std::string takeLine(FakeHost& host, OutputRecord* record) {
     const Record seen = FakeHost::view(record);
     host.release(record);
-    switch (seen.kind) {
-        case RecordTextStart:
-            return "S";
-        case RecordTextEnd:
-            return "E";
-        case RecordEndOfDocument:
-            return "D";
-        case RecordText:
-            return textLine(seen.text);
-        default:
-            return "? kind " + std::to_string(seen.kind);
-    }
+    return lineOf(seen.kind, seen.text);
 }
 
 }  // namespace
+
+std::string textLine(const std::string& text) { return lineOf(RecordText, text); }
 
 std::vector<std::string> transcribe(FakeHost& host, const EntryPoints& entry, int32_t patience) {
     DxfSource* source = entry.start(host.stream(), host.params());
@@ -91,11 +80,5 @@ std::string withLineEnds(const std::string& document, const std::string& eol) {
     return out;
 }
 
-bool readFile(const std::string& path, std::string* bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
-}
 
 }  // namespace wqtest

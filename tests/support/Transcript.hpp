@@ -11,6 +11,7 @@
 #include "DxfSource.h"
 #include "FakeHost.hpp"
 #include "Plugin.hpp"
+#include "ReadAll.hpp"
 
 namespace wqtest {
 
@@ -42,7 +43,6 @@ std::string section(const std::string& name, const std::string& body);
 std::string withLineEnds(const std::string& document, const std::string& eol);
 
 // The whole of a file; false when it cannot be read.
-bool readFile(const std::string& path, std::string* bytes);
 
 }  // namespace wqtest
 
