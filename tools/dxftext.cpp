@@ -292,6 +292,10 @@ class OrderedOutput {
     void write(size_t index, const std::string& bytes) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (index == current_) {
+            // Chunks held back before this document's turn came go out before this one.
+            Pending& head = pending_[index];
+            std::fwrite(head.out.data(), 1, head.out.size(), stdout);
+            head.out.clear();
             std::fwrite(bytes.data(), 1, bytes.size(), stdout);
         } else {
             pending_[index].out += bytes;
