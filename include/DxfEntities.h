@@ -5,7 +5,7 @@
 
 #include "DxfFileStrmIo.h"
 #include "DxfGrpId.h"
-#include "DxfSource.h"
+#include "DxfSourceRecord.h"
 
 WQ_EXTERN_C_BEGIN
 

@@ -4,7 +4,7 @@
 #define GET_DXF_DATA_H
 
 #include "DxfFileStrmIo.h"
-#include "DxfSource.h"
+#include "DxfSourceRecord.h"
 
 WQ_EXTERN_C_BEGIN
 

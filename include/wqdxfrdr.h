@@ -1,17 +1,9 @@
-/* Everything a host or a test needs from the wqdxfrdr reader plug-in, in one include. */
+/* What a host includes to drive the plug-in: its host tables, the per-document record and
+ * the three entry points. Plain C99 or C++17. */
 #ifndef WQDXFRDR_H
 #define WQDXFRDR_H
 
-#include "DxfEntities.h"
-#include "DxfFileStrmIo.h"
-#include "DxfGrpId.h"
-#include "DxfHash.h"
 #include "DxfHost.h"
-#include "DxfPublicStorage.h"
 #include "DxfSource.h"
-#include "DxfStrEtc.h"
-#include "GetDxfData.h"
-#include "MtextConv.h"
-#include "ReadDatUtil.h"
 
 #endif

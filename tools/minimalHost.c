@@ -8,7 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "DxfSource.h"
+#include "wqdxfrdr.h"
 
 /* The stream table first, the host's own state after it. */
 typedef struct {
