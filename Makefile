@@ -20,6 +20,7 @@ deps:
 	command -v groff >/dev/null || missing="$$missing groff-base"; \
 	command -v dpkg-shlibdeps >/dev/null || missing="$$missing dpkg-dev"; \
 	command -v file >/dev/null || missing="$$missing file"; \
+	[ -x /usr/bin/time ] || missing="$$missing time"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev libgmock-dev"; \
 	[ -f /usr/include/benchmark/benchmark.h ] || missing="$$missing libbenchmark-dev"; \
 	if [ -n "$$missing" ]; then \
@@ -56,16 +57,21 @@ package: | deps
 	cmake --build build-pkg -j $(JOBS)
 	cd build-pkg && cpack -G DEB
 
-# Benchmarks on a generated 64 MiB drawing (the shared generator when present).
+# Benchmarks on a generated 64 MiB drawing (the shared generator when present), then the
+# table of the plug-in and dxftext on BENCH_BIG_MIB and 8 MiB drawings and a batch of small
+# ones beside a memchr pass (bench/table.py; BENCH_ROUNDS rounds, written to $(BUILD)/bench/).
 BENCH_DRAWING ?= $(BUILD)/bench/drawing-64mb.dxf
+BENCH_BIG_MIB ?= 128
+BENCH_ROUNDS ?= 5
 bench: build
 	@mkdir -p $(dir $(BENCH_DRAWING))
 	@if [ ! -f $(BENCH_DRAWING) ]; then \
 	  if [ -f ../shared/bench/gen_dxf.py ]; then \
-	    python3 ../shared/bench/gen_dxf.py $(BENCH_DRAWING) 64 1; \
+	    /usr/bin/python3 ../shared/bench/gen_dxf.py $(BENCH_DRAWING) 64 1; \
 	  else echo "no drawing generator: using the built-in synthetic drawing"; fi; \
 	fi
 	WQ_BENCH_DRAWING=$$( [ -f $(BENCH_DRAWING) ] && echo $(BENCH_DRAWING) ) $(BUILD)/bin/benchReader
+	/usr/bin/python3 bench/table.py --build $(BUILD) --big-mib $(BENCH_BIG_MIB) --rounds $(BENCH_ROUNDS)
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer, and built by clang.
 sanitize:

@@ -1,0 +1,195 @@
+# What the benchmark table (table.py) and the peer comparison (peers.py) share: the
+# generated drawings and the batch of small ones, timed child processes, medians, markdown.
+import datetime
+import json
+import os
+import platform
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parent.parent
+GENERATOR = REPO.parent / "shared" / "bench" / "gen_dxf.py"
+CORPUS = REPO.parent / "shared" / "corpus" / "real"
+MIB = 1 << 20
+SEED = 1
+TIME = "/usr/bin/time"  # GNU time, Debian's package "time"
+
+
+def note(message):
+    """Progress goes to standard error: standard output is the table."""
+    print(message, file=sys.stderr, flush=True)
+
+
+def drawing(folder, mib, crlf=False):
+    """The generated drawing of about `mib` MiB (made once, then reused: the generator
+    gives the same bytes for the same size and seed)."""
+    path = Path(folder) / f"drawing-{mib}mb{'-crlf' if crlf else ''}.dxf"
+    if path.exists():
+        return path
+    if not GENERATOR.exists():
+        sys.exit(f"no drawing generator at {GENERATOR}")
+    note(f"generating {path.name}")
+    Path(folder).mkdir(parents=True, exist_ok=True)
+    partial = path.with_suffix(".partial")
+    command = [sys.executable, str(GENERATOR), str(partial), str(mib), str(SEED)]
+    subprocess.run(command + (["--crlf"] if crlf else []), check=True, stderr=subprocess.DEVNULL)
+    partial.rename(path)
+    return path
+
+
+def input_arguments(parser, big_variable, rounds_variable, rounds):
+    """The options both scripts take for their inputs and rounds, with their defaults from
+    the environment."""
+    parser.add_argument("--big-mib", type=int, default=int(os.environ.get(big_variable, 128)),
+                        help=f"size of the large drawing (${big_variable}, default 128)")
+    parser.add_argument("--rounds", type=int, default=int(os.environ.get(rounds_variable, rounds)),
+                        help=f"rounds, of which the medians are taken (${rounds_variable}, default {rounds})")
+    parser.add_argument("--batch", type=int, default=int(os.environ.get("BENCH_BATCH", 2000)),
+                        help="small drawings in the batch ($BENCH_BATCH, default 2000)")
+    parser.add_argument("--small-kib", type=int, default=int(os.environ.get("BENCH_SMALL_KIB", 256)),
+                        help="the largest drawing taken into the batch ($BENCH_SMALL_KIB, default 256)")
+
+
+def small_sources(max_bytes):
+    """The drawings the batch is made of: the samples and the real drawings of the shared
+    corpus (when present) of at most `max_bytes` each."""
+    found = sorted((REPO / "samples").glob("*.dxf"))
+    if CORPUS.is_dir():
+        found += sorted(CORPUS.glob("*.dxf"))
+    return [p for p in found if p.stat().st_size <= max_bytes]
+
+
+def batch(folder, count, max_bytes):
+    """A folder of `count` small drawings, 100 to a subfolder, copies of the small sources
+    taken in turn. Made again when the sources change. Returns (folder, files in order)."""
+    sources = small_sources(max_bytes)
+    if not sources:
+        sys.exit("no small drawings for the batch")
+    root = Path(folder) / f"batch-{count}"
+    manifest = "\n".join(f"{p} {p.stat().st_size}" for p in sources) + "\n"
+    stamp = root / "sources.txt"
+    if not (stamp.exists() and stamp.read_text() == manifest):
+        note(f"copying {count} small drawings into {root}")
+        shutil.rmtree(root, ignore_errors=True)
+        for i in range(count):
+            source = sources[i % len(sources)]
+            target = root / f"{i // 100:02d}" / f"{i:04d}-{source.name}"
+            target.parent.mkdir(parents=True, exist_ok=True)
+            shutil.copyfile(source, target)
+        stamp.write_text(manifest)
+    files = sorted(p for p in root.rglob("*") if p.suffix.lower() == ".dxf")
+    return root, files
+
+
+def total_bytes(paths):
+    return sum(Path(p).stat().st_size for p in paths)
+
+
+class Run:
+    """One finished child: wall seconds, peak resident memory, exit status, standard error."""
+
+    def __init__(self, seconds, max_rss_kib, returncode, stderr, timed_out):
+        self.seconds = seconds
+        self.max_rss_kib = max_rss_kib
+        self.returncode = returncode
+        self.stderr = stderr
+        self.timed_out = timed_out
+
+
+def run(command, stdout=subprocess.DEVNULL, timeout=None):
+    """Runs `command` to its end. The peak memory comes from GNU time, which starts the
+    command from a small process of its own: a child forked from Python would count
+    Python's resident pages too, as the kernel keeps the larger of the two across exec."""
+    with tempfile.NamedTemporaryFile() as memory, tempfile.TemporaryFile() as errors:
+        wrapped = [TIME, "-f", "%M", "-o", memory.name, *command]
+        start = time.perf_counter()
+        # A session of its own, so that a timeout ends the command and not only GNU time.
+        child = subprocess.Popen(wrapped, stdout=stdout, stderr=errors, start_new_session=True)
+        # A blocking wait: Popen.wait with a timeout polls with growing sleeps, which would
+        # round the times up by as much as 50 ms.
+        killer = threading.Timer(timeout, os.killpg, (child.pid, signal.SIGKILL)) if timeout else None
+        if killer:
+            killer.start()
+        child.wait()
+        seconds = time.perf_counter() - start
+        timed_out = bool(killer) and not killer.is_alive() and child.returncode < 0
+        if killer:
+            killer.cancel()
+        errors.seek(0)
+        text = errors.read().decode("utf-8", "replace")
+        reported = Path(memory.name).read_text().split()
+    # GNU time writes "Command exited with non-zero status N" before the figure.
+    rss = int(reported[-1]) if reported and reported[-1].isdigit() else None
+    return Run(seconds, rss, child.returncode, text, timed_out)
+
+
+def dxftext_counts(dxftext, options, target):
+    """Text values and document statuses of one untimed JSON Lines run (it also warms the cache)."""
+    command = [str(dxftext), "-q", "-f", "jsonl", "--jobs", "2", *options, str(target)]
+    child = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    texts, statuses = 0, {}
+    for line in child.stdout:
+        if b'"status":' in line:
+            closing = json.loads(line)
+            texts += closing["texts"]
+            statuses[closing["status"]] = statuses.get(closing["status"], 0) + 1
+    child.wait()
+    return texts, statuses
+
+
+def median(values):
+    values = sorted(v for v in values if v is not None)
+    if not values:
+        return None
+    middle = len(values) // 2
+    return values[middle] if len(values) % 2 else (values[middle - 1] + values[middle]) / 2
+
+
+def figure(value, digits=3):
+    """A number with `digits` significant digits and thousands separators; "—" for none."""
+    if value is None:
+        return "—"
+    if value == 0:
+        return "0"
+    places = max(0, digits - 1 - int(f"{abs(value):e}".split("e")[1]))
+    return f"{value:,.{places}f}"
+
+
+def markdown(headers, rows, right=()):
+    """A markdown table; the columns named in `right` are aligned right."""
+    lines = ["| " + " | ".join(headers) + " |",
+             "|" + "|".join("---:" if h in right else "---" for h in headers) + "|"]
+    lines += ["| " + " | ".join(str(c) for c in row) + " |" for row in rows]
+    return "\n".join(lines)
+
+
+def commit():
+    """The commit measured, marked when the working tree holds changes beyond it."""
+    def git(*arguments):
+        return subprocess.run(["git", "-C", str(REPO), *arguments], capture_output=True,
+                              text=True).stdout.strip()
+    head = git("rev-parse", "--short", "HEAD") or "unknown"
+    return head + (" + uncommitted changes" if git("status", "--porcelain", "--untracked-files=no") else "")
+
+
+def machine():
+    """The processor and the number of cores, for the line above a table."""
+    model = platform.processor() or platform.machine()
+    try:
+        for line in Path("/proc/cpuinfo").read_text().splitlines():
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    except OSError:
+        pass
+    return f"{model}, {os.cpu_count()} cores"
+
+
+def today():
+    return datetime.date.today().isoformat()

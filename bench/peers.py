@@ -1,0 +1,277 @@
+#!/usr/bin/python3
+# dxftext next to other DXF readers (dxflib, libdime, GDAL's OGR driver, ezdxf) on the same
+# drawings: speed, peak memory and how many texts each one finds. bench/peers.sh runs it.
+"""Usage: /usr/bin/python3 bench/peers.py [--build DIR] [--big-mib N] [--rounds N]
+
+Reads the 8 MiB drawing, the BIG MiB one (0: none) and the batch of small drawings of
+bench/table.py (made in DIR/bench when missing) with each reader, round after round, one
+process per reader and input (the batch too), output to /dev/null. Two groups:
+
+  TEXT, ATTRIB, BLOCK   dxftext --plugin-only, and the peers' programs that print the same
+                        entities (bench/peers/*: dxflib, libdime, ezdxf)
+  all text              dxftext (the host's MTEXT and the rest added), dxflib --all, GDAL
+                        (every feature's Text field), ezdxf --all
+
+"÷ dxftext" is the median over the rounds of a reader's speed over that of dxftext of its
+group in the same round. A peer that crashes on a drawing of the batch reads the batch
+without every copy of it, and the table says so. Writes bench/peers.md, bench/peers.png and
+DIR/bench/peers.json, and puts the table into README.md's Speed section.
+"""
+import argparse
+import json
+import re
+import sys
+from pathlib import Path
+
+sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import benchlib as lib  # noqa: E402
+
+HERE = Path(__file__).resolve().parent
+PYTHON = "/usr/bin/python3"
+SUMMARY = re.compile(r"documents (\d+) failed (\d+) texts (\d+)")
+GROUPS = {"plugin": "TEXT, ATTRIB, BLOCK", "all": "all text"}
+# Where the README's Speed section holds the table, which each run writes anew.
+README_START = "<!-- bench/peers.sh writes the table below -->"
+README_END = "<!-- end of the table -->"
+
+# What each reader counts as its texts, for the lines under the table.
+READS = {
+    "dxftext --plugin-only": "TEXT (1), ATTDEF and ATTRIB (value and tag), BLOCK (name and the "
+                             "code 1 xref path, empty in the generated drawings)",
+    "dxflib": "TEXT, ATTRIB (value and tag), BLOCK name; dxflib has no ATTDEF",
+    "libdime": "TEXT, ATTDEF and ATTRIB (value and tag), BLOCK name",
+    "ezdxf": "TEXT, ATTDEF and ATTRIB (value and tag), BLOCK name",
+    "dxftext": "the above, then MTEXT, MULTILEADER, DIMENSION user text, ARCALIGNEDTEXT, "
+               "ACAD_TABLE cells, RTEXT",
+    "dxflib --all": "the above, then MTEXT, DIMENSION user text, ARCALIGNEDTEXT",
+    "GDAL/OGR": "the Text field of TEXT, MTEXT, ATTDEF and DIMENSION features and each ATTRIB "
+                "as one \"TAG value\" (DXF_INLINE_BLOCKS=FALSE); no block names",
+    "ezdxf --all": "the above, then MTEXT, DIMENSION user text, MULTILEADER",
+}
+
+
+def readers(build):
+    """(label, group, command before the inputs, reads a folder itself)."""
+    dxftext = str(build / "bin" / "dxftext")
+    peers = build / "peers"
+    ezdxf = [PYTHON, str(HERE / "peers" / "ezdxfText.py")]
+    return [
+        ("dxftext --plugin-only", "plugin", [dxftext, "-q", "--jobs", "1", "--plugin-only"], True),
+        ("dxflib", "plugin", [str(peers / "dxflibText")], False),
+        ("libdime", "plugin", [str(peers / "dimeText")], False),
+        ("ezdxf", "plugin", ezdxf, False),
+        ("dxftext", "all", [dxftext, "-q", "--jobs", "1"], True),
+        ("dxflib --all", "all", [str(peers / "dxflibText"), "--all"], False),
+        ("GDAL/OGR", "all", [str(peers / "gdalText")], False),
+        ("ezdxf --all", "all", ezdxf + ["--all"], False),
+    ]
+
+
+class Reader:
+    """One reader on one input: its runs, counts, and the drawings it had to be spared."""
+
+    def __init__(self, label, group, command, takes_folder):
+        self.label, self.group, self.command, self.takes_folder = label, group, command, takes_folder
+        self.runs, self.texts, self.failed, self.left_out, self.broken = [], None, None, [], None
+
+
+def summary(run):
+    """(documents, failed, texts) from a peer's last line, or None when it did not finish."""
+    found = SUMMARY.findall(run.stderr)
+    if run.returncode != 0 or run.timed_out or not found:
+        return None
+    return tuple(int(n) for n in found[-1])
+
+
+def spare(reader, files, timeout):
+    """The batch less every copy of the drawings the reader crashes or hangs on alone."""
+    bad = set()
+    firsts = {}
+    for path in files:
+        firsts.setdefault(path.name.split("-", 1)[1], path)
+    for name, path in sorted(firsts.items()):
+        if summary(lib.run(reader.command + [str(path)], timeout=timeout)) is None:
+            bad.add(name)
+    reader.left_out = sorted(bad)
+    return [p for p in files if p.name.split("-", 1)[1] not in bad]
+
+
+def measure(build, name, target, files, rounds, timeout):
+    """Every reader on one input, round after round; returns the input's figures."""
+    size = lib.total_bytes(files)
+    all_readers = [Reader(*r) for r in readers(build)]
+    inputs = {}
+    for reader in all_readers:
+        if reader.takes_folder:
+            options = ["--plugin-only"] if reader.group == "plugin" else []
+            reader.texts, statuses = lib.dxftext_counts(reader.command[0], options, target)
+            reader.failed = sum(n for s, n in statuses.items() if s not in ("ok", "recovered"))
+            inputs[reader.label] = [str(target)]
+        else:
+            inputs[reader.label] = [str(p) for p in files]
+    for r in range(rounds):
+        lib.note(f"{name}: round {r + 1} of {rounds}")
+        for reader in all_readers:
+            if reader.broken:
+                continue
+            run = lib.run(reader.command + inputs[reader.label], timeout=timeout)
+            if not reader.takes_folder:
+                counted = summary(run)
+                if counted is None and len(files) > 1 and not reader.left_out:
+                    lib.note(f"{reader.label} did not finish the batch: finding the drawings it cannot read")
+                    kept = spare(reader, files, timeout)
+                    inputs[reader.label] = [str(p) for p in kept]
+                    run = lib.run(reader.command + inputs[reader.label], timeout=timeout)
+                    counted = summary(run)
+                if counted is None:
+                    reader.broken = (f"timed out after {timeout} s" if run.timed_out
+                                     else f"exit status {run.returncode}")
+                    continue
+                _, reader.failed, reader.texts = counted
+            reader.runs.append(run)
+    baseline = {g: next(x for x in all_readers if x.takes_folder and x.group == g) for g in GROUPS}
+    rows = []
+    for reader in all_readers:
+        read_bytes = size
+        documents = len(files)
+        if reader.left_out:
+            kept = [p for p in files if p.name.split("-", 1)[1] not in reader.left_out]
+            read_bytes, documents = lib.total_bytes(kept), len(kept)
+        seconds = [run.seconds for run in reader.runs]
+        base = baseline[reader.group]
+        ratios = [(read_bytes / s) / (size / b.seconds) for s, b in zip(seconds, base.runs)]
+        rows.append({
+            "reader": reader.label, "group": reader.group, "texts": reader.texts,
+            "failed": reader.failed, "documents": documents, "bytes": read_bytes,
+            "left_out": reader.left_out, "broken": reader.broken, "seconds": seconds,
+            "mib_s": read_bytes / lib.MIB / lib.median(seconds) if seconds else None,
+            "documents_s": documents / lib.median(seconds) if seconds else None,
+            "ratio": lib.median(ratios),
+            "rss_mib": (lib.median([r.max_rss_kib for r in reader.runs]) or 0) / 1024 or None,
+        })
+    return {"input": name, "documents": len(files), "bytes": size, "rows": rows}
+
+
+def table(results):
+    headers = ["input", "reads", "reader", "texts", "failed documents", "MiB/s", "documents/s",
+               "÷ dxftext", "peak RSS MiB"]
+    rows = []
+    for result in results:
+        first = True
+        for group in GROUPS:
+            for row in (r for r in result["rows"] if r["group"] == group):
+                rows.append([
+                    result["input"] if first else "",
+                    GROUPS[group] if row["reader"].startswith("dxftext") else "",
+                    f"**{row['reader']}**" if row["reader"].startswith("dxftext") else row["reader"],
+                    f"{row['texts']:,}" if row["texts"] is not None else "—",
+                    f"{row['failed']:,}" if row["failed"] is not None else "—",
+                    lib.figure(row["mib_s"]) if not row["broken"] else row["broken"],
+                    lib.figure(row["documents_s"]),
+                    lib.figure(row["ratio"]),
+                    lib.figure(row["rss_mib"]),
+                ])
+                first = False
+    return lib.markdown(headers, rows, right=headers[3:])
+
+
+def chart(results, path):
+    """Bars of MiB/s, one panel per input, the two groups in two colours."""
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    colours = {"plugin": "#3b6ea5", "all": "#e08a2c"}
+    figure, axes = plt.subplots(len(results), 1, figsize=(8, 2.3 * len(results) + 0.6), squeeze=False)
+    for axis, result in zip(axes[:, 0], results):
+        rows = [r for r in result["rows"] if r["mib_s"] is not None and not r["broken"]]
+        labels = [r["reader"] for r in rows][::-1]
+        values = [r["mib_s"] for r in rows][::-1]
+        bars = axis.barh(labels, values, color=[colours[r["group"]] for r in rows][::-1])
+        for bar, value in zip(bars, values):
+            axis.text(bar.get_width(), bar.get_y() + bar.get_height() / 2, f" {lib.figure(value)}",
+                      va="center", fontsize=8)
+        axis.set_title(result["input"], fontsize=10, loc="left")
+        axis.set_xlim(0, max(values) * 1.18)
+        axis.tick_params(labelsize=8)
+        for label in axis.get_yticklabels():
+            if label.get_text().startswith("dxftext"):
+                label.set_fontweight("bold")
+    axes[-1, 0].set_xlabel("MiB/s (higher is faster)")
+    handles = [plt.Rectangle((0, 0), 1, 1, color=c) for c in colours.values()]
+    figure.legend(handles, GROUPS.values(), loc="upper right", fontsize=8, ncol=2)
+    figure.text(0.01, 0.99, f"{lib.today()}, commit {lib.commit()}\n{lib.machine()}",
+                va="top", fontsize=7, color="#555555")
+    figure.tight_layout(rect=(0, 0, 1, 0.97))
+    figure.savefig(path, dpi=110)
+    plt.close(figure)
+
+
+def update_readme(header, body):
+    """Puts the new table into the README's Speed section, between its two markers."""
+    readme = lib.REPO / "README.md"
+    text = readme.read_text()
+    start, end = text.find(README_START), text.find(README_END)
+    if start < 0 or end < start:
+        lib.note("README.md has no markers for the table: left as it is")
+        return
+    start += len(README_START)
+    readme.write_text(text[:start] + "\n" + header + "\n\n" + body + "\n" + text[end:])
+
+
+def main():
+    parser = argparse.ArgumentParser(description="dxftext next to other DXF readers.")
+    parser.add_argument("--build", default="build-bench", help="the build folder (default: build-bench)")
+    lib.input_arguments(parser, "PEERS_BIG_MIB", "PEERS_ROUNDS", 3)
+    parser.add_argument("--timeout", type=int, default=1800, help="seconds one run may take")
+    parser.add_argument("--out", default=str(HERE), help="where peers.md and peers.png go")
+    args = parser.parse_args()
+    build = Path(args.build).resolve()
+    data = build / "bench"
+
+    inputs = []
+    for mib in [8] + ([args.big_mib] if args.big_mib else []):
+        path = lib.drawing(data, mib)
+        inputs.append((f"{mib} MiB drawing", path, [path]))
+    root, files = lib.batch(data, args.batch, args.small_kib * 1024)
+    inputs.append((f"{len(files):,} small drawings", root, files))
+    results = [measure(build, name, target, paths, args.rounds, args.timeout)
+               for name, target, paths in inputs]
+
+    notes = []
+    for result in results:
+        for row in result["rows"]:
+            if row["left_out"]:
+                notes.append(f"- {result['input']}, {row['reader']}: read without the "
+                             f"{result['documents'] - row['documents']} copies of "
+                             f"{', '.join(row['left_out'])}, which it cannot read alone (crash or hang).")
+            if row["broken"]:
+                notes.append(f"- {result['input']}, {row['reader']}: no figure, {row['broken']}.")
+    sizes = ", ".join(f"{r['input']}: {lib.figure(r['bytes'] / lib.MIB)} MiB" for r in results)
+    header = (f"Measured {lib.today()}, commit {lib.commit()}, on {lib.machine()}; medians of "
+              f"{args.rounds} rounds, wall-clock time, one process per reader and input, output "
+              f"to /dev/null. {sizes}.")
+    text = "\n".join([
+        header,
+        "",
+        table(results),
+        "",
+        "÷ dxftext: the speed over that of dxftext in the same group and round. texts: the "
+        "values each reader prints, empty ones included; failed documents: those it could not "
+        "read (refused, stopped or raised). What each reader's texts are:",
+        "",
+        *[f"- {label}: {what}." for label, what in READS.items()],
+        *([""] + notes if notes else []),
+    ]) + "\n"
+    print(text, end="")
+    out = Path(args.out)
+    (out / "peers.md").write_text(text)
+    if out.resolve() == HERE:
+        update_readme(header, table(results))
+    chart(results, out / "peers.png")
+    (data / "peers.json").write_text(json.dumps(results, indent=1) + "\n")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,40 @@
+#!/bin/sh
+# dxftext next to other DXF readers: installs them from Debian's packages, builds the small
+# text-printing programs over each (bench/peers/) and dxftext, and runs bench/peers.py.
+# Run by hand: bench/peers.sh [peers.py options]; BUILD (build-bench) is the build folder.
+set -eu
+cd "$(dirname "$0")/.."
+BUILD=${BUILD:-build-bench}
+
+need=""
+command -v cmake >/dev/null || need="$need cmake"
+command -v g++ >/dev/null || need="$need g++"
+command -v pkg-config >/dev/null || need="$need pkg-config"
+[ -x /usr/bin/python3 ] || need="$need python3"
+[ -x /usr/bin/time ] || need="$need time"
+[ -f /usr/include/dxflib/dl_dxf.h ] || need="$need libdxflib-dev"
+[ -f /usr/include/dime/Model.h ] || need="$need libdime-dev"
+command -v ogrinfo >/dev/null || need="$need gdal-bin"
+[ -f /usr/include/gdal/gdal.h ] || need="$need libgdal-dev"
+/usr/bin/python3 -c 'import ezdxf' 2>/dev/null || need="$need python3-ezdxf"
+/usr/bin/python3 -c 'import matplotlib' 2>/dev/null || need="$need python3-matplotlib"
+if [ -n "$need" ]; then
+    echo "installing:$need"
+    sudo_cmd=""; [ "$(id -u)" = 0 ] || sudo_cmd=sudo
+    $sudo_cmd apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -q --no-install-recommends $need
+fi
+
+[ -f "$BUILD/CMakeCache.txt" ] ||
+    cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DWQ_TESTS=OFF
+cmake --build "$BUILD" -j 2 --target dxftext wqdxfrdr
+
+# The peers' headers are theirs: -isystem keeps their warnings out of ours.
+mkdir -p "$BUILD/peers"
+flags="-std=c++17 -O2 -Wall -Wextra -Wpedantic -Werror -Wconversion"
+system() { pkg-config --cflags "$1" | sed 's/-I/-isystem /g'; }
+g++ $flags $(system dxflib) bench/peers/dxflibText.cpp $(pkg-config --libs dxflib) -o "$BUILD/peers/dxflibText"
+g++ $flags bench/peers/dimeText.cpp -ldime -o "$BUILD/peers/dimeText"
+g++ $flags $(system gdal) bench/peers/gdalText.cpp $(pkg-config --libs gdal) -o "$BUILD/peers/gdalText"
+
+exec /usr/bin/python3 bench/peers.py --build "$BUILD" "$@"

@@ -1,0 +1,146 @@
+#!/usr/bin/python3
+# The table `make bench` ends with: the plug-in from memory and dxftext end to end on large
+# drawings and a batch of small ones, each beside a memchr pass over the same bytes.
+"""Usage: /usr/bin/python3 bench/table.py [--build DIR] [--big-mib N] [--rounds N]
+
+Generates into DIR/bench (once) an 8 MiB drawing, a BIG MiB one with LF and with CR LF line
+ends, and a batch of small drawings, then times on each, round after round:
+
+  memchr         a pass over the bytes in memory that finds every line end (benchPlugin)
+  plug-in        the plug-in over the same bytes in memory, through the host toolkit's
+                 MemoryStream and MallocServices (benchPlugin; the batch in one process)
+  dxftext        `dxftext -q` end to end, output to /dev/null, with --plugin-only and
+                 without (the host's reader of MTEXT and the rest); the batch is one
+                 process over the folder, with --jobs 1 and --jobs 2
+
+Every figure is the median over the rounds; "÷ memchr" is the median of its speed over the
+memchr speed of the same round, so a busy machine slows both sides. Peak memory is the
+maximum resident set of the dxftext process. The table goes to standard output and to
+DIR/bench/table.md, the rounds themselves to DIR/bench/table.json.
+"""
+import argparse
+import json
+import subprocess
+import sys
+from pathlib import Path
+
+sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import benchlib as lib  # noqa: E402
+
+
+def measure(build, name, target, documents, size, rounds, batch):
+    """Times every reader on one input; returns its rows' raw figures."""
+    dxftext = build / "bin" / "dxftext"
+    variants = [("dxftext -q --plugin-only", ["--plugin-only", "--jobs", "1"]),
+                ("dxftext -q (all text)", ["--jobs", "1"])]
+    if batch:
+        variants += [("dxftext -q --plugin-only --jobs 2", ["--plugin-only", "--jobs", "2"]),
+                     ("dxftext -q --jobs 2 (all text)", ["--jobs", "2"])]
+    counts = {label: lib.dxftext_counts(dxftext, options, target) for label, options in variants}
+    memchr, plugin = [], []
+    timed = {label: [] for label, _ in variants}
+    info = {}
+    for r in range(rounds):
+        lib.note(f"{name}: round {r + 1} of {rounds}")
+        result = subprocess.run([str(build / "bin" / "benchPlugin"), "--rounds", "1", str(target)],
+                                capture_output=True, text=True, check=True)
+        info = json.loads(result.stdout.splitlines()[-1])
+        memchr.append(info["memchr_seconds"])
+        plugin.append(info["plugin_seconds"])
+        for label, options in variants:
+            child = lib.run([str(dxftext), "-q", *options, str(target)])
+            timed[label].append(child)
+    rows = [{"reader": "memchr over the line ends (in memory)", "seconds": memchr,
+             "texts": None, "rss_kib": None},
+            {"reader": "plug-in, in-memory host (benchPlugin)", "seconds": plugin,
+             "texts": info["texts"], "rss_kib": None}]
+    for label, _ in variants:
+        runs = timed[label]
+        rows.append({"reader": label, "seconds": [c.seconds for c in runs],
+                     "texts": counts[label][0], "statuses": counts[label][1],
+                     "exit": sorted({c.returncode for c in runs}),
+                     "rss_kib": lib.median([c.max_rss_kib for c in runs])})
+    for row in rows:
+        row["ratios"] = [m / s for m, s in zip(memchr, row["seconds"])]
+    return {"input": name, "documents": documents, "bytes": size, "lines": info["lines"],
+            "plugin_recoveries": info["recoveries"], "plugin_unfinished": info["unfinished"],
+            "rows": rows}
+
+
+def table(results):
+    headers = ["input", "reader", "texts", "MiB/s", "documents/s", "÷ memchr", "peak RSS MiB"]
+    rows = []
+    for result in results:
+        for row in result["rows"]:
+            seconds = lib.median(row["seconds"])
+            rows.append([
+                f"{result['input']}" if row is result["rows"][0] else "",
+                row["reader"],
+                f"{row['texts']:,}" if row["texts"] is not None else "—",
+                lib.figure(result["bytes"] / lib.MIB / seconds),
+                lib.figure(result["documents"] / seconds),
+                lib.figure(lib.median(row["ratios"])),
+                lib.figure(row["rss_kib"] / 1024) if row["rss_kib"] else "—",
+            ])
+    return lib.markdown(headers, rows, right=headers[2:])
+
+
+def notes(results):
+    lines = []
+    for result in results:
+        for row in result["rows"]:
+            statuses = row.get("statuses")
+            if statuses and set(statuses) != {"ok"}:
+                said = ", ".join(f"{n:,} {s}" for s, n in sorted(statuses.items(), key=lambda i: -i[1]))
+                lines.append(f"- {result['input']}, {row['reader']}: documents {said}.")
+                break
+        if result["plugin_unfinished"]:
+            lines.append(f"- {result['input']}, plug-in in memory: {result['plugin_unfinished']} "
+                         "documents refused or stopped before their end.")
+    return lines
+
+
+def main():
+    parser = argparse.ArgumentParser(description="The benchmark table of make bench.")
+    parser.add_argument("--build", default="build", help="the build folder (default: build)")
+    lib.input_arguments(parser, "BENCH_BIG_MIB", "BENCH_ROUNDS", 5)
+    args = parser.parse_args()
+    build = Path(args.build).resolve()
+    if not Path(lib.TIME).exists():
+        sys.exit(f"{lib.TIME} is missing: make deps installs it (Debian's package time)")
+    for program in ("dxftext", "benchPlugin"):
+        if not (build / "bin" / program).exists():
+            sys.exit(f"{build / 'bin' / program} is missing: build first")
+    data = build / "bench"
+
+    inputs = []
+    for mib, crlf in ((8, False), (args.big_mib, False), (args.big_mib, True)):
+        path = lib.drawing(data, mib, crlf)
+        inputs.append((f"{mib} MiB drawing, {'CR LF' if crlf else 'LF'}", path, 1, path.stat().st_size, False))
+    root, files = lib.batch(data, args.batch, args.small_kib * 1024)
+    inputs.append((f"{len(files):,} small drawings", root, len(files), lib.total_bytes(files), True))
+
+    results = []
+    for name, target, documents, size, is_batch in inputs:
+        results.append(measure(build, name, target, documents, size, args.rounds, is_batch))
+
+    sizes = ", ".join(f"{r['input']}: {lib.figure(r['bytes'] / lib.MIB)} MiB" for r in results)
+    text = "\n".join([
+        f"Benchmarks of {lib.today()}, commit {lib.commit()}, on {lib.machine()}; "
+        f"medians of {args.rounds} rounds, wall-clock time. {sizes}.",
+        "",
+        table(results),
+        "",
+        "÷ memchr: the speed over that of a memchr pass finding every line end of the same "
+        "bytes in memory, in the same round. texts: text values delivered, empty ones included. "
+        "Peak RSS: the dxftext process's maximum resident set.",
+        *([""] + notes(results) if notes(results) else []),
+    ]) + "\n"
+    print(text, end="")
+    (data / "table.md").write_text(text)
+    (data / "table.json").write_text(json.dumps(results, indent=1, default=lambda o: o.__dict__) + "\n")
+
+
+if __name__ == "__main__":
+    main()
