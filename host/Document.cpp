@@ -27,8 +27,10 @@ namespace {
 // within the first few kilobytes of any HEADER section.
 constexpr size_t kHeaderPrefixBytes = 256 * 1024;
 // After an error the reader resumes past the group it could not read; a reader that keeps
-// failing without delivering anything (a stream that broke) is given up after this many.
-constexpr int kMaxNullsInRow = 64;
+// failing without reading further (a stream that broke, a file cut short while it is read)
+// is given up after this many. Records do not count as progress: a retried entity gives a
+// new start record every time, whether or not its stream can still be read.
+constexpr int kMaxNullsWithoutProgress = 64;
 // The reader's offsets are signed 32-bit: the last byte of a document must be addressable.
 constexpr int64_t kLargestDocument = INT32_MAX;
 
@@ -130,10 +132,11 @@ struct Document::State {
 
     // Recovery: after a null the records queued by the failing entity come first, then
     // the entity again under a new start record. An entity open at that new start is the
-    // one that failed, and its texts are joined to it.
+    // one that failed, and its texts are joined to it, however many retries it takes.
     bool resumePending = false;
     bool entityOpen = false;
-    int nullsInRow = 0;
+    int nullsWithoutProgress = 0;
+    int64_t lastReadAtNull = -1;  // where the stream's latest read started, at the last null
     TextEntity current;
 
     int64_t entityCount = 0;
@@ -236,10 +239,7 @@ OutputRecord* Document::State::pullRecord() {
     const Plugin& entries = plugin->entries();
     for (;;) {
         OutputRecord* record = entries.getDXFobject(source);
-        if (record != nullptr) {
-            nullsInRow = 0;
-            return record;
-        }
+        if (record != nullptr) return record;
         if (watch.expired()) return nullptr;
         if (options.strict) {
             pluginFailed = true;
@@ -248,7 +248,11 @@ OutputRecord* Document::State::pullRecord() {
                 "or a read error); without --strict it reads on past it");
             return nullptr;
         }
-        if (++nullsInRow > kMaxNullsInRow) {
+        if (watch.lastRead() != lastReadAtNull) {
+            lastReadAtNull = watch.lastRead();
+            nullsWithoutProgress = 0;
+        }
+        if (++nullsWithoutProgress > kMaxNullsWithoutProgress) {
             pluginFailed = true;
             end(DocumentStatus::Failed, "the reader stopped delivering before the end");
             return nullptr;
@@ -444,9 +448,10 @@ bool Document::next(TextEntity* entity) {
         const int32_t kind = record != nullptr ? recordKind(record) : RecordEndOfDocument;
         bool ready = false;
         if (kind == RecordTextStart) {
-            if (s.entityOpen && s.resumePending) {
-                s.resumePending = false;  // the failed entity goes on: its texts join it
-            } else {
+            // After a null come the records the failed attempt queued, its start record
+            // among them, then the retry's start; a retry that fails at once gives only a
+            // start record. Every start up to the entity's end continues it.
+            if (!(s.entityOpen && s.resumePending)) {
                 if (s.entityOpen) {
                     *entity = std::move(s.current);
                     ready = true;

@@ -26,13 +26,20 @@ class StreamWatch {
     // the time is up: the stream then delivers nothing more. The clock is read only every
     // few hundred calls, because the reader reads once per line.
     bool allow(int64_t position) {
+        lastRead_ = position;
         if (expired_) return false;
         if (--countdown_ > 0) return true;
         return check(position);
     }
     bool expired() const { return expired_; }
     // As allow(), but reads the clock now: for a caller that waits rather than reads.
-    bool allowNow(int64_t position) { return !expired_ && check(position); }
+    bool allowNow(int64_t position) {
+        lastRead_ = position;
+        return !expired_ && check(position);
+    }
+    // The offset the latest read started at. A reader that fails again with this unmoved
+    // failed at the same place, and will again.
+    int64_t lastRead() const { return lastRead_; }
     // Adds what is left up to `position` to the progress counter: a document that ends
     // early, or whose last reads fell between two checks, still counts in full.
     void publishUpTo(int64_t position);
@@ -43,6 +50,7 @@ class StreamWatch {
     int64_t deadlineNs_ = 0;  // CLOCK_MONOTONIC; 0: no limit
     std::atomic<int64_t>* progress_ = nullptr;
     int64_t published_ = 0;  // part of the high-water mark already added to progress_
+    int64_t lastRead_ = -1;  // where the latest read started; -1 before any read
     int32_t countdown_ = 0;
     bool expired_ = false;
 };

@@ -1,7 +1,9 @@
 // The toolkit's document API as an integrator uses it: entities in delivery order with
 // recovery joined to the failed entity, the raw record view, and documents left half-read.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -77,6 +79,38 @@ TEST(Document, RecoveredTextsJoinTheEntityTheyBelongTo) {
     EXPECT_TRUE(readAll(stopped).empty());
     EXPECT_EQ(stopped.status(), DocumentStatus::Failed);
     EXPECT_NE(stopped.message().find("--strict"), std::string::npos);
+}
+
+// A file cut short while it is read (rewritten, truncated) fails every read inside a TEXT:
+// each retry gives a new start record and nothing more. Records alone are no progress; the
+// document is given up once retries read nothing further.
+TEST(Document, RetriesGoOnWhileTheyReadOnAndEndWhenTheStreamStopsMoving) {
+    std::string filler;
+    while (filler.size() < (256u << 10)) filler += "0\nLINE\n8\n0\n10\n1.0\n";
+    const std::string head = "0\nSECTION\n2\nENTITIES\n0\nTEXT\n1\nfirst\n" + filler + "0\nTEXT\n";
+    const std::string path = ::testing::TempDir() + "cut_short.dxf";
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    const std::string whole = head + "1\nsecond\n0\nENDSEC\n0\nEOF\n";
+    ASSERT_EQ(std::fwrite(whole.data(), 1, whole.size(), file), whole.size());
+    std::fclose(file);
+
+    Document document = Document::open(plugin(), path, ReadOptions());
+    TextEntity entity;
+    ASSERT_TRUE(document.next(&entity));
+    EXPECT_EQ(entity.texts, std::vector<std::string>{"first"});
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(head.size())), 0);
+    readAll(document, 1);
+    EXPECT_EQ(document.status(), DocumentStatus::Failed);
+    std::remove(path.c_str());
+
+    // Retries that read on are progress, however many in a row.
+    std::string unknown;
+    for (int i = 0; i < 100; ++i) unknown += "420\n1\n";
+    Document many = Document::fromBytes(plugin(), "m", entities("0\nTEXT\n" + unknown + "1\nlast\n"),
+                                        ReadOptions());
+    EXPECT_EQ(readAll(many), std::vector<std::string>{"-:last"});
+    EXPECT_EQ(many.status(), DocumentStatus::Recovered);
 }
 
 TEST(Document, RecordViewIsThePluginsOwnAndEndsAtTheEndOfDocument) {
