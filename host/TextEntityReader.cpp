@@ -106,7 +106,7 @@ struct TextEntityReader::State {
     bool ended = false;         // read gave 0 or less: it is not called again
     bool done = false;          // the document is over for next()
     std::int64_t bytesRead = 0;
-    char shortLine[kShortBytes + 1];  // a short line that spans two reads
+    char shortLine[kShortBytes + 2];  // a short line that spans two reads, and its CR
 
     Section section = Section::Outside;
     bool expectSectionName = false;  // the pair after 0/SECTION names the section
@@ -148,21 +148,24 @@ struct TextEntityReader::State {
     bool readShort(std::string_view* line, bool* cut) {
         if (pos == end && !fill()) return false;
         const char* lf = findLf();
-        *cut = false;
         if (lf != nullptr) {
-            *line = withoutCr(std::string_view(pos, static_cast<std::size_t>(lf - pos)));
+            *line = shortened(withoutCr(std::string_view(pos, static_cast<std::size_t>(lf - pos))),
+                              cut);
             pos = lf + 1;
             return true;
         }
         // The line goes on in the next read: its start is copied aside, and of a line
-        // too long to be a code or a name nothing more is kept.
+        // too long to be a code or a name nothing more is kept. Room for one byte past the
+        // short length and a CR tells a long line from a short one ending in CR.
         std::size_t kept = 0;
+        std::size_t total = 0;
         for (;;) {
             const std::size_t available = static_cast<std::size_t>((lf ? lf : end) - pos);
-            const std::size_t room = kShortBytes + 1 - kept;
+            const std::size_t room = sizeof shortLine - kept;
             const std::size_t take = available < room ? available : room;
             std::memcpy(shortLine + kept, pos, take);
             kept += take;
+            total += available;
             if (lf != nullptr) {
                 pos = lf + 1;
                 break;
@@ -171,12 +174,16 @@ struct TextEntityReader::State {
             if (!fill()) break;  // the document ends without a final LF
             lf = findLf();
         }
-        if (kept > kShortBytes) {
-            *cut = true;
-            kept = kShortBytes;
-        }
-        *line = withoutCr(std::string_view(shortLine, kept));
+        const std::string_view start(shortLine, kept);
+        *line = shortened(total == kept ? withoutCr(start) : start, cut);
         return true;
+    }
+
+    // The first kShortBytes of a line, `*cut` when there was more: a line is judged by its
+    // whole length, wherever the reads that brought it ended.
+    static std::string_view shortened(std::string_view line, bool* cut) {
+        *cut = line.size() > kShortBytes;
+        return line.substr(0, kShortBytes);
     }
 
     // Passes over the next line without looking at it.

@@ -250,6 +250,14 @@ TEST(TextEntityReaderBadInput, DamagedDocumentsYieldWhatCanBeRead) {
         {"a long name line is no name",
          section("ENTITIES", "0\nMTEXT" + std::string(200, ' ') + "X\n1\nx\n"),
          {}},
+        // Long or short, a line is judged by its whole length whether a read ends inside
+        // it or not, and its CR is no part of that length.
+        {"a code 0 padded past the short length is no code",
+         section("ENTITIES", "0\nLINE\n 0" + std::string(140, ' ') + "\nMTEXT\n1\nx\n"),
+         {}},
+        {"a name of the full short length ending in CR is a name",
+         section("ENTITIES", "0\r\nMTEXT" + std::string(123, ' ') + "\r\n1\r\nx\r\n"),
+         {{"MTEXT", {"x"}}}},
         {"nothing after EOF is read", section("ENTITIES", mtext) + "0\nEOF\n" + mtext, one},
     };
     for (const Case& c : cases) {
