@@ -2,6 +2,7 @@
 // kept in memory.
 #include "FileStream.hpp"
 
+#include "LineReads.hpp"
 #include "StreamWatch.hpp"
 
 #include <fcntl.h>
@@ -53,7 +54,8 @@ int64_t readAt(FileStream* s, char* out, int64_t size, int64_t offset) {
     return total;
 }
 
-// Fills the buffer as far as the file allows, from the window when it holds the bytes.
+// Up to `size` bytes from the position, as many as LineReads.hpp says, from the window
+// when it holds all the bytes asked for or all up to the end of the file.
 int32_t readFile(HostStream* stream, void* buffer, int32_t size) {
     FileStream* s = self(stream);
     if (s->fd < 0 || size <= 0) return 0;
@@ -61,8 +63,10 @@ int32_t readFile(HostStream* stream, void* buffer, int32_t size) {
     char* out = static_cast<char*>(buffer);
     if (size > kFileWindowBytes) {
         const int64_t got = readAt(s, out, size, s->position);
-        if (got > 0) s->position += got;
-        return static_cast<int32_t>(got);
+        if (got <= 0) return static_cast<int32_t>(got);
+        const int32_t count = lineReadBytes(out, static_cast<int32_t>(got));
+        s->position += count;
+        return count;
     }
     const int64_t windowEnd = s->windowStart + s->windowBytes;
     const bool inWindow = s->position >= s->windowStart && s->position <= windowEnd;
@@ -74,9 +78,11 @@ int32_t readFile(HostStream* stream, void* buffer, int32_t size) {
         s->windowBytes = static_cast<int32_t>(got);
     }
     const int64_t available = s->windowStart + s->windowBytes - s->position;
-    const int32_t count = static_cast<int32_t>(std::min<int64_t>(size, available));
+    const char* from = s->window + (s->position - s->windowStart);
+    const int32_t count =
+        lineReadBytes(from, static_cast<int32_t>(std::min<int64_t>(size, available)));
     if (count <= 0) return 0;
-    std::memcpy(out, s->window + (s->position - s->windowStart), static_cast<size_t>(count));
+    std::memcpy(out, from, static_cast<size_t>(count));
     s->position += count;
     return count;
 }

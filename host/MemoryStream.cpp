@@ -1,6 +1,7 @@
 // HostStream over bytes in memory.
 #include "MemoryStream.hpp"
 
+#include "LineReads.hpp"
 #include "StreamWatch.hpp"
 
 #include <cstring>
@@ -17,11 +18,13 @@ int32_t openMemory(HostStream* stream) {
     return 1;
 }
 
+// Up to `size` bytes from the offset, as many as LineReads.hpp says.
 int32_t readMemory(HostStream* stream, void* buffer, int32_t size) {
     MemoryStream* s = self(stream);
     if (!s->isOpen || size <= 0 || s->offset >= s->size) return 0;
     if (s->watch != nullptr && !s->watch->allow(s->offset)) return 0;
-    const int32_t count = size < s->size - s->offset ? size : s->size - s->offset;
+    const int32_t window = size < s->size - s->offset ? size : s->size - s->offset;
+    const int32_t count = lineReadBytes(s->data + s->offset, window);
     std::memcpy(buffer, s->data + s->offset, static_cast<size_t>(count));
     s->offset += count;
     return count;

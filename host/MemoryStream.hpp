@@ -12,7 +12,8 @@ namespace wqhost {
 class StreamWatch;
 
 // The table comes first, so the reader's HostStream* is the MemoryStream*. The stream
-// does not copy the bytes: they must outlive it.
+// does not copy the bytes: they must outlive it. A read may stop soon after the first
+// line feed of the bytes asked for, as LineReads.hpp says; a caller after more reads again.
 struct MemoryStream {
     HostStream table;
     const unsigned char* data;
