@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run install package bench fuzz check sanitize clang clean
+.PHONY: all deps configure build test run install package bench fuzz fuzz-build fuzz-smoke check sanitize clang clean
 
 all: build
 
@@ -80,13 +80,48 @@ sanitize:
 clang:
 	$(MAKE) test BUILD=build-clang CMAKE_FLAGS="-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++"
 
-# libFuzzer under clang for FUZZ_SECONDS, seeded with tests/corpus and the samples.
+# libFuzzer under clang (build-fuzz/), each target for FUZZ_SECONDS with the DXF dictionary:
+# fuzzReader over whole documents, fuzzFaults with host calls failing where the input says,
+# fuzzHost over the toolkit's own parsing of untrusted bytes. Seeds: tests/corpus, the
+# samples and the test drawings (behind a header that fails nothing, for the targets that
+# read one) and each target's own folder in fuzz/. A finding stops the run; its input is
+# written to build-fuzz/findings/. `make fuzz-smoke` is the short run CI makes.
 FUZZ_SECONDS ?= 300
-fuzz:
+FUZZ_TARGETS = fuzzReader fuzzFaults fuzzHost
+FUZZ_SEEDS = tests/corpus/* samples/*.dxf tests/drawings/*.dxf
+fuzz-build: | deps
+	@runtime=$$(clang --print-runtime-dir)/libclang_rt.fuzzer-x86_64.a; \
+	if [ ! -f "$$runtime" ]; then \
+	  sudo_cmd=""; [ "$$(id -u)" = 0 ] || sudo_cmd=sudo; \
+	  $$sudo_cmd apt-get update -q && \
+	  $$sudo_cmd apt-get install -y -q libclang-rt-$$(clang -dumpversion | cut -d. -f1)-dev; \
+	fi
 	$(MAKE) configure BUILD=build-fuzz CMAKE_FLAGS="-DWQ_FUZZ=ON -DWQ_TESTS=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++"
-	cmake --build build-fuzz -j $(JOBS) --target fuzzReader
-	mkdir -p build-fuzz/corpus && cp tests/corpus/* samples/*.dxf build-fuzz/corpus/
-	build-fuzz/bin/fuzzReader build-fuzz/corpus -max_len=4096 -max_total_time=$(FUZZ_SECONDS)
+	cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS)
+	@rm -rf build-fuzz/seeds && mkdir -p build-fuzz/findings && \
+	for t in $(FUZZ_TARGETS); do mkdir -p build-fuzz/seeds/$$t build-fuzz/corpus/$$t; done && \
+	for f in $(FUZZ_SEEDS); do \
+	  name=$$(basename "$$f"); cp "$$f" build-fuzz/seeds/fuzzReader/; \
+	  { printf '\000\000\000\000\000\000\000\000'; cat "$$f"; } > build-fuzz/seeds/fuzzFaults/$$name; \
+	  { printf '\000\000\000'; cat "$$f"; } > build-fuzz/seeds/fuzzHost/$$name; \
+	done
+	@cp fuzz/corpus-faults/* build-fuzz/seeds/fuzzFaults/ && cp fuzz/corpus-host/* build-fuzz/seeds/fuzzHost/
+
+fuzz: fuzz-build
+	@for t in $(FUZZ_TARGETS); do \
+	  echo "$$t for $(FUZZ_SECONDS) s (log: build-fuzz/$$t.log)"; \
+	  build-fuzz/bin/$$t build-fuzz/corpus/$$t build-fuzz/seeds/$$t -dict=fuzz/dxf.dict \
+	    -max_len=4096 -timeout=30 -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=build-fuzz/findings/$$t- > build-fuzz/$$t.log 2>&1; \
+	  status=$$?; grep -E '^stat::(number_of_executed_units|average_exec_per_sec)' build-fuzz/$$t.log; \
+	  if [ $$status -ne 0 ]; then \
+	    tail -n 60 build-fuzz/$$t.log; echo "$$t found a fault: its input is in build-fuzz/findings/"; \
+	    exit 1; \
+	  fi; \
+	done
+
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_SECONDS=30
 
 check: test sanitize clang
 

@@ -1,10 +1,8 @@
 // Fuzz target: any byte sequence as a whole document, from startSrcDXF to shutDownDXFsrc.
-// Built with libFuzzer under clang (-DWQ_FUZZ=ON); otherwise a plain main replays the
+// Built with libFuzzer under clang (-DWQ_FUZZ=ON); otherwise ReplayMain.cpp replays the
 // files given on the command line, which the test suite runs over tests/corpus/.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <string>
 
 #include "DxfSource.h"
 #include "MallocServices.hpp"
@@ -82,25 +80,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     runDocument(data, size);
     return 0;
 }
-
-#ifndef WQ_LIBFUZZER
-int main(int argc, char** argv) {
-    int replayed = 0;
-    for (int i = 1; i < argc; ++i) {
-        std::FILE* f = std::fopen(argv[i], "rb");
-        if (f == nullptr) {
-            std::fprintf(stderr, "cannot open %s\n", argv[i]);
-            return 1;
-        }
-        std::string bytes;
-        char chunk[65536];
-        size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, got);
-        std::fclose(f);
-        runDocument(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-        ++replayed;
-    }
-    std::printf("replayed %d inputs\n", replayed);
-    return 0;
-}
-#endif
