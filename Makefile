@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run install package bench fuzz fuzz-build fuzz-smoke check sanitize clang clean
+.PHONY: all deps configure build test run install package bench fuzz fuzz-build fuzz-smoke check32 check sanitize clang clean
 
 all: build
 
@@ -123,7 +123,26 @@ fuzz: fuzz-build
 fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=30
 
+# The plug-in and the C host built as 32-bit x86 code (build-i386/, by Debian's i686 cross
+# compilers, installed when missing) and run over every drawing at hand: each gives the
+# 64-bit build's records, and those of its .expected file in the shared corpus. The fuzz
+# replays run there too.
+DRAWINGS = samples/*.dxf tests/corpus/*.dxf tests/drawings/*.dxf $(wildcard ../shared/corpus/real/*.dxf)
+check32: build
+	@if ! command -v i686-linux-gnu-g++ >/dev/null || [ ! -e /lib/ld-linux.so.2 ] || \
+	    [ ! -e /usr/lib32/libstdc++.so.6 ]; then \
+	  sudo_cmd=""; [ "$$(id -u)" = 0 ] || sudo_cmd=sudo; \
+	  $$sudo_cmd apt-get update -q && \
+	  $$sudo_cmd apt-get install -y -q crossbuild-essential-i386 libc6-i386 lib32stdc++6; \
+	fi
+	cmake -S . -B build-i386 -DCMAKE_TOOLCHAIN_FILE=cmake/i686-linux-gnu.cmake -DWQ_TESTS=OFF
+	cmake --build build-i386 -j $(JOBS) --target wqdxfrdr minimalHost fuzzReplay fuzzFaultsReplay fuzzHostReplay
+	build-i386/bin/fuzzReplay tests/corpus samples/*.dxf
+	build-i386/bin/fuzzFaultsReplay fuzz/corpus-faults
+	build-i386/bin/fuzzHostReplay fuzz/corpus-host
+	@sh tests/check32.sh build-i386 $(BUILD) $(DRAWINGS)
+
 check: test sanitize clang
 
 clean:
-	rm -rf build build-asan build-clang build-fuzz build-pkg
+	rm -rf build build-asan build-clang build-fuzz build-i386 build-pkg
