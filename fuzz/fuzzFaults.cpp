@@ -6,11 +6,12 @@
 // memory calls fail, from then on; reads fail, from then on; seeks fail, from then on; the
 // host asks twice more after a call without a record, unless reads or seeks fail for good;
 // the stream takes no error reports. Bytes 1-2, 3-4 and 5-6 (little-endian) choose the first
-// memory call (rawAlloc, callocMem, reallocMem and newRecord counted together), read and
-// seek that fail, as a count taken modulo one more than the calls the clean run made, so
-// that most choices land. Byte 7: bit 0, open fails; bit 1, the first tell fails, or with
-// bit 2 the second. Eight zero bytes fail nothing: the seeds of the corpus are drawings
-// behind such a header.
+// memory call, read and seek that fail, as a count taken modulo one more than the calls the
+// clean run made, so that most choices land. Byte 7: bit 0, open fails; bit 1, the first
+// tell fails, or with bit 2 the second; bits 3-4, which memory calls bytes 1-2 count: all
+// (rawAlloc, callocMem, reallocMem, newRecord), callocMem, reallocMem, or rawAlloc and
+// newRecord, so that the rare ones are as easy to reach as the many pool blocks. Eight zero
+// bytes fail nothing: the seeds of the corpus are drawings behind such a header.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -40,6 +41,7 @@ struct Choice {
     uint16_t allocAt, readAt, seekAt;
     bool openFails;
     int32_t tellFailAt;  // -1: tells succeed
+    int memoryCalls;     // which memory calls allocAt counts: 0 all, 1 calloc, 2 realloc, 3 records
 };
 
 Choice choose(const uint8_t* header) {
@@ -62,7 +64,29 @@ Choice choose(const uint8_t* header) {
     c.seekAt = static_cast<uint16_t>(header[5] | header[6] << 8);
     c.openFails = header[7] & 1;
     c.tellFailAt = header[7] & 2 ? (header[7] & 4 ? 1 : 0) : -1;
+    c.memoryCalls = header[7] >> 3 & 3;
     return c;
+}
+
+// The memory call to fail, counted over all of them as the test host counts: the `at`-th
+// of the chosen kind in the clean run's log, or one past the run's last when `at` chooses
+// none of them.
+int32_t memoryCallToFail(const std::vector<wqtest::HostCall>& log, int kind, uint16_t at) {
+    using wqtest::Op;
+    std::vector<int32_t> chosen;
+    int32_t ordinal = 0;
+    for (const wqtest::HostCall& call : log) {
+        const Op op = call.op;
+        if (op != Op::RawAlloc && op != Op::Calloc && op != Op::Realloc && op != Op::NewRecord)
+            continue;
+        if (kind == 0 || (kind == 1 && op == Op::Calloc) || (kind == 2 && op == Op::Realloc) ||
+            (kind == 3 && (op == Op::RawAlloc || op == Op::NewRecord))) {
+            chosen.push_back(ordinal);
+        }
+        ++ordinal;
+    }
+    const size_t pick = at % (chosen.size() + 1);
+    return pick < chosen.size() ? chosen[pick] : ordinal;
 }
 
 void printStart(const char* name, const Lines& lines) {
@@ -108,6 +132,7 @@ void runDocument(const uint8_t* data, size_t size) {
                                size - kHeaderBytes);
 
     FakeHost cleanHost(document);
+    cleanHost.logCalls = choice.allocArmed;
     const Lines clean = runOnce(cleanHost, choice);
     if (wqtest::disallowedRecords(clean, clean, wqtest::TextRule::Any) != "")
         reject(wqtest::disallowedRecords(clean, clean, wqtest::TextRule::Any), clean, clean);
@@ -116,8 +141,10 @@ void runDocument(const uint8_t* data, size_t size) {
     const auto arm = [](Fault* fault, bool armed, uint16_t at, bool persistent, int32_t calls) {
         if (armed) *fault = Fault{at % (calls + 1), persistent};
     };
-    arm(&host.allocFault, choice.allocArmed, choice.allocAt, choice.allocPersistent,
-        cleanHost.allocFault.calls);
+    if (choice.allocArmed) {
+        host.allocFault = Fault{memoryCallToFail(cleanHost.log, choice.memoryCalls, choice.allocAt),
+                                choice.allocPersistent};
+    }
     arm(&host.readFault, choice.readArmed, choice.readAt, choice.readPersistent,
         cleanHost.readFault.calls);
     arm(&host.seekFault, choice.seekArmed, choice.seekAt, choice.seekPersistent,
