@@ -179,10 +179,10 @@ void runDocument(const uint8_t* data, size_t size) {
     }
     // A host that stops at the first call without a record has the clean run's records up
     // to there.
-    const size_t delivered = got.back() == "FAIL null" ? got.size() - 1 : got.size();
+    const Lines delivered(got.begin(), got.back() == "FAIL null" ? got.end() - 1 : got.end());
     if (choice.patience == 1 &&
-        (delivered > clean.size() || !std::equal(got.begin(), got.begin() + delivered,
-                                                 clean.begin()))) {
+        (delivered.size() > clean.size() ||
+         !std::equal(delivered.begin(), delivered.end(), clean.begin()))) {
         reject("not the clean run's records up to the failure", clean, got);
     }
     // A single failure is retried by a patient host, and the run still reaches its end
