@@ -3,6 +3,7 @@
 // nothing is buffered between calls.
 #include "DxfFileStrmIo.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "Pool.hpp"
@@ -86,6 +87,76 @@ int32_t indexIn(const char* bytes, int32_t length, char c) {
     return hit == nullptr ? -1 : static_cast<int32_t>(static_cast<const char*>(hit) - bytes);
 }
 
+constexpr uint64_t kEveryByte = 0x0101010101010101u;
+constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+// Marks the first LF or zero byte of word, in memory order, by its top bit, and no byte
+// before it; bytes after it may be marked too. Little-endian, (x - 1s) & ~x marks each zero
+// byte of x and perhaps bytes after one, where a borrow ran on, but no byte before it;
+// big-endian borrows would run towards earlier bytes, so there each byte is tested alone.
+uint64_t markLineFeedOrZero(uint64_t word) {
+    constexpr uint64_t kTopBits = kEveryByte * 0x80u;
+    constexpr uint64_t kLowBits = ~kTopBits;
+    const uint64_t lineFeeds = word ^ (kEveryByte * uint64_t{'\n'});
+    if (kLittleEndian) {
+        return ((word - kEveryByte) & ~word & kTopBits) |
+               ((lineFeeds - kEveryByte) & ~lineFeeds & kTopBits);
+    }
+    return ~(((word & kLowBits) + kLowBits) | word | kLowBits) |
+           ~(((lineFeeds & kLowBits) + kLowBits) | lineFeeds | kLowBits);
+}
+
+// Position, in memory order, of the first byte of the word that marks has a bit in.
+int32_t firstMarked(uint64_t marks) {
+    return (kLittleEndian ? __builtin_ctzll(marks) : __builtin_clzll(marks)) / 8;
+}
+
+// The eight bytes at bytes, or four at each of two places, as one word whose bytes stand
+// in memory order: those at first, then those at second.
+uint64_t load8(const char* bytes) {
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+uint64_t load4And4(const char* first, const char* second) {
+    uint32_t a, b;
+    std::memcpy(&a, first, sizeof a);
+    std::memcpy(&b, second, sizeof b);
+    return kLittleEndian ? a | uint64_t{b} << 32 : uint64_t{a} << 32 | b;
+}
+
+// Index of the first LF or zero byte among the first length bytes of bytes, or length when
+// there is neither: one pass for both, a word of eight bytes at a time. Lines are mostly
+// a few bytes, and reads often one line: the first sixteen bytes are searched at once,
+// bytes that do not fill a word are searched as a word that overlaps searched ones, and
+// reads of four to seven bytes as their first four and last four. Searched bytes hold no
+// mark, so an overlap never hides the first one.
+int32_t lineFeedOrZero(const char* bytes, int32_t length) {
+    if (length < 4) {
+        int32_t i = 0;
+        while (i < length && bytes[i] != '\n' && bytes[i] != '\0') ++i;
+        return i;
+    }
+    if (length < 8) {
+        const uint64_t marks = markLineFeedOrZero(load4And4(bytes, bytes + length - 4));
+        if (marks == 0) return length;
+        const int32_t at = firstMarked(marks);
+        return at < 4 ? at : length - 8 + at;
+    }
+    const int32_t second = length < 16 ? length - 8 : 8;
+    const uint64_t first = markLineFeedOrZero(load8(bytes));
+    const uint64_t next = markLineFeedOrZero(load8(bytes + second));
+    if ((first | next) != 0) return first != 0 ? firstMarked(first) : second + firstMarked(next);
+    int32_t i = 16;
+    for (; length - i >= 8; i += 8) {
+        const uint64_t marks = markLineFeedOrZero(load8(bytes + i));
+        if (marks != 0) return i + firstMarked(marks);
+    }
+    if (i >= length) return length;
+    const uint64_t marks = markLineFeedOrZero(load8(bytes + length - 8));
+    return marks == 0 ? length : length - 8 + firstMarked(marks);
+}
+
 // Reads the line at the position into buffer and moves past it. Returns the line's length
 // (0 for an empty line, and for a failed seek, which reads nothing), or -1 at the end of
 // the data, on a failed read, or for a buffer too small to hold a byte and its terminator.
@@ -106,12 +177,10 @@ int32_t readLine(DxfFileStrmIo* self, char* buffer, int32_t size) {
 
     // The host does not terminate what it reads, so the search is held to the bytes read,
     // and like a string search it stops at a zero byte among them. An LF anywhere before
-    // that wins: a lone CR ends a line only when the searched bytes hold no LF. Looking for
-    // the LF first keeps the zero-byte search to the line itself, not the whole block.
-    int32_t end = indexIn(buffer, got, '\n');
-    const int32_t zero = indexIn(buffer, end < 0 ? got : end, '\0');
-    if (zero >= 0) end = -1;
-    if (end < 0) end = indexIn(buffer, zero >= 0 ? zero : got, '\r');
+    // that wins: a lone CR ends a line only when the searched bytes hold no LF.
+    const int32_t stop = lineFeedOrZero(buffer, got);
+    int32_t end = stop < got && buffer[stop] == '\n' ? stop : -1;
+    if (end < 0) end = indexIn(buffer, stop, '\r');
 
     if (end < 0) {
         // No line end: the block is the line. Callers take their buffer as a string, so a

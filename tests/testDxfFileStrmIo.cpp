@@ -92,6 +92,30 @@ TEST(LineStream, EveryKindOfLineEndWithTheOffsetAfterEachLine) {
     }
 }
 
+// The line end or a zero byte is found wherever it falls in reads of any length: in a
+// full run of eight bytes, in the bytes left over after the last one, in reads shorter
+// than eight bytes, or as the last byte read.
+TEST(LineStream, LineEndsAndZeroBytesAtEveryOffset) {
+    const struct {
+        std::string rest;
+        bool zero;  // a zero byte before the LF: the whole block is the line
+    } kinds[] = {{"\n", false},
+                 {"\nabcdefgh\n", false},
+                 {"\rabc", false},
+                 {std::string("\0\n", 2), true},
+                 {std::string("\0abcdefgh\n", 10), true}};
+    for (int32_t at = 0; at < 20; ++at) {
+        for (const auto& kind : kinds) {
+            SCOPED_TRACE(::testing::Message() << at << " " << static_cast<int>(kind.rest[0]));
+            const std::string line = patterned(at);
+            Lines s(line + kind.rest);
+            const int32_t size = static_cast<int32_t>(line.size() + kind.rest.size());
+            const Line expected = kind.zero ? Line{size, line, size, 0} : Line{at, line, at + 1, 0};
+            EXPECT_EQ(s.read(), expected);
+        }
+    }
+}
+
 TEST(LineStream, LongLinesComeOutInPiecesWithoutLosingAByte) {
     for (int32_t length : {2047, 2048, 2049, 4094, 4095, 6000}) {
         SCOPED_TRACE(length);
