@@ -20,6 +20,7 @@ deps:
 	command -v groff >/dev/null || missing="$$missing groff-base"; \
 	command -v dpkg-shlibdeps >/dev/null || missing="$$missing dpkg-dev"; \
 	command -v file >/dev/null || missing="$$missing file"; \
+	/usr/bin/python3 -c "import distributed" 2>/dev/null || missing="$$missing python3-distributed python3-dask"; \
 	[ -x /usr/bin/time ] || missing="$$missing time"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev libgmock-dev"; \
 	[ -f /usr/include/benchmark/benchmark.h ] || missing="$$missing libbenchmark-dev"; \

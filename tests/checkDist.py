@@ -1,0 +1,328 @@
+"""Reading a list of drawings on a Dask cluster on loopback: the parts join into exactly
+the serial dxftext output, also when a worker dies mid-batch or the driver is killed and
+run again, and a drawing that crashes or hangs dxftext costs that drawing alone.
+    /usr/bin/python3 checkDist.py DXFTEXT SOURCE_DIR     (exit 77: skipped)"""
+
+import glob
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+PYTHON = "/usr/bin/python3"
+SKIP = 77
+tool, source = os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2])
+started = []  # every process this test starts, stopped by its id at the end
+
+
+def fail(message):
+    print(f"FAIL: {message}")
+    sys.exit(1)
+
+
+def have_distributed():
+    return subprocess.run([PYTHON, "-c", "import distributed"],
+                          stderr=subprocess.DEVNULL).returncode == 0
+
+
+def install_distributed():
+    """Installs Debian's Dask when it is missing; exits as skipped when it cannot."""
+    if have_distributed():
+        return
+    sudo = [] if os.geteuid() == 0 else ["sudo", "-n"]
+    install = sudo + ["apt-get", "-o", "DPkg::Lock::Timeout=300", "install", "-y", "-q",
+                      "python3-distributed", "python3-dask"]
+    print("installing python3-distributed python3-dask")
+    if shutil.which("apt-get") and (not sudo or shutil.which("sudo")):
+        if subprocess.run(install).returncode != 0:
+            subprocess.run(sudo + ["apt-get", "update", "-q"])
+            subprocess.run(install)
+    if not have_distributed():
+        print("SKIP: python3-distributed cannot be installed here (no apt-get, no root)")
+        sys.exit(SKIP)
+
+
+def start(command, log, **options):
+    process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT, **options)
+    started.append(process)
+    return process
+
+
+def stop(process):
+    if process.poll() is None:
+        os.kill(process.pid, signal.SIGKILL)
+    process.wait()
+
+
+def running(pid):
+    """Whether the process lives: a killed orphan may stay a zombie until init reaps it."""
+    try:
+        with open(f"/proc/{pid}/stat", encoding="utf-8") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
+def wait_for(what, condition, seconds=30):
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() > deadline:
+            fail(f"gave up waiting for {what}")
+        time.sleep(0.05)
+
+
+def run_dist(*arguments, expect=0, dxftext=tool):
+    """Runs the package from the source folder (the list's paths are relative to it)."""
+    command = [PYTHON, "-m", "wqdxfrdr_dist"] + list(arguments)
+    if arguments[0] == "run":
+        command[4:4] = ["--dxftext", dxftext]
+    done = subprocess.run(command, cwd=source, env=package_env, capture_output=True, timeout=60)
+    if done.returncode != expect:
+        fail(f"{' '.join(arguments)} exited {done.returncode}, not {expect}:\n"
+             f"{done.stderr.decode(errors='replace')}")
+    return done
+
+
+def gathered(out):
+    return run_dist("gather", out).stdout
+
+
+def statuses_of(jsonl):
+    counts = {}
+    for line in jsonl.splitlines():
+        record = json.loads(line)
+        if "status" in record:
+            counts[record["status"]] = counts.get(record["status"], 0) + 1
+    return counts
+
+
+def parts_in(out):
+    if not os.path.isdir(out):
+        return []
+    return [name for name in os.listdir(out) if name.startswith("part-")]
+
+
+def whole(part, documents, batch):
+    """Whether a part holds every document of its batch."""
+    number = int(os.path.basename(part)[len("part-"):-len(".jsonl")])
+    with open(part, "rb") as lines:
+        closing = sum(b'","status":"' in line for line in lines)
+    return closing == min(batch, documents - number * batch)
+
+
+def script(path, body):
+    with open(path, "w", encoding="utf-8") as out:
+        out.write("#!/bin/sh\n" + body)
+    os.chmod(path, 0o755)
+    return path
+
+
+def check_jobs_keep_order(tmp):
+    """The parts hold what dxftext writes, so it must write the same bytes whatever its
+    jobs: here a long document's output is held back while the one before it, read in
+    about half the time, is still being read."""
+    def drawing(name, entity, count):
+        path = os.path.join(tmp, name)
+        with open(path, "w", encoding="ascii") as out:
+            out.write("0\nSECTION\n2\nENTITIES\n" + entity * count + "0\nENDSEC\n0\nEOF\n")
+        return path
+    text = drawing("texts.dxf", "0\nTEXT\n8\n0\n10\n0.0\n20\n0.0\n40\n1.0\n1\nA note\n", 30000)
+    line = "0\nLINE\n8\n0\n10\n0.0\n20\n0.0\n11\n1.0\n21\n1.0\n"
+    pairs = []
+    for lines in (5000, 10000, 20000, 40000):
+        pairs += [drawing(f"lines{lines}.dxf", line, lines), text]
+    runs = [subprocess.run([tool, "--format", "jsonl", "-j", jobs] + pairs,
+                           capture_output=True).stdout for jobs in ("1", "2", "2")]
+    if runs[1] != runs[0] or runs[2] != runs[0]:
+        fail("dxftext --jobs 2 reorders the lines of a long document")
+
+
+def check_cluster_runs(tmp, drawings, serial):
+    """A scheduler and two workers started as an operator would; runs 1 to 3 on them."""
+    scheduler_file = os.path.join(tmp, "scheduler.json")
+    start([PYTHON, "-m", "distributed.cli.dask_scheduler", "--host", "127.0.0.1", "--port", "0",
+           "--dashboard-address", "127.0.0.1:0", "--scheduler-file", scheduler_file],
+          open(os.path.join(tmp, "scheduler.log"), "wb"))
+    wait_for("the scheduler", lambda: os.path.exists(scheduler_file))
+    with open(scheduler_file, encoding="utf-8") as info:
+        address = json.load(info)["address"]
+    if not address.startswith("tcp://127.0.0.1:"):
+        fail(f"the scheduler listens on {address}, not on loopback")
+
+    def worker(name):
+        # No nanny: a worker killed stays dead. No PYTHONPATH: the task's code travels.
+        log = os.path.join(tmp, f"{name}.log")
+        process = start([PYTHON, "-m", "distributed.cli.dask_worker", "--scheduler-file",
+                         scheduler_file, "--host", "127.0.0.1", "--nthreads", "1", "--no-nanny",
+                         "--dashboard-address", "127.0.0.1:0", "--name", name,
+                         "--local-directory", os.path.join(tmp, name)],
+                        open(log, "wb"), cwd=tmp)
+        wait_for(f"worker {name}", lambda: b"Registered to" in open(log, "rb").read())
+        return process
+
+    workers = [worker("w1"), worker("w2")]
+
+    # 1. The parts join into the serial output, byte for byte.
+    out = os.path.join(tmp, "run1")
+    done = run_dist("run", "--scheduler-file", scheduler_file, "--batch", "7", "--out", out,
+                    drawings)
+    if b"scheduler tcp://127.0.0.1:" not in done.stderr or \
+            b"2 workers on 127.0.0.1\n" not in done.stderr:
+        fail(f"the run does not say it ran on loopback: {done.stderr.decode()}")
+    if gathered(out) != serial:
+        fail("run 1: gather differs from the serial dxftext output")
+    with open(os.path.join(out, "summary.json"), encoding="utf-8") as summary_file:
+        summary = json.load(summary_file)
+    if summary["statuses"] != statuses_of(serial) or summary["parts_missing"] != 0:
+        fail(f"run 1: summary {summary} does not count the serial statuses {statuses_of(serial)}")
+    if [name for name in os.listdir(out) if name.endswith(".tmp")]:
+        fail("run 1: half-written parts were left behind")
+
+    # Another list, or other batches, in the same folder would mix two runs.
+    other = os.path.join(tmp, "other.txt")
+    with open(drawings, encoding="utf-8") as full, open(other, "w", encoding="utf-8") as part:
+        part.writelines(full.readlines()[1:])
+    refused = run_dist("run", "--scheduler-file", scheduler_file, "--out", out, other, expect=2)
+    if b"another list" not in refused.stderr:
+        fail(f"another list in the same folder: {refused.stderr.decode()}")
+    run_dist("run", "--scheduler-file", scheduler_file, "--batch", "8", "--out", out, drawings,
+             expect=2)
+
+    # 2. A worker killed while it reads a batch: the batch is read again elsewhere, and
+    # every document comes out exactly once. The stand-in notes the worker running it.
+    log_of_starts = os.path.join(tmp, "starts")
+    slow = script(os.path.join(tmp, "slow-dxftext"),
+                  f'echo $PPID >> "{log_of_starts}"\nsleep 0.4\nexec "{tool}" "$@"\n')
+    out = os.path.join(tmp, "run2")
+    driver = start([PYTHON, "-m", "wqdxfrdr_dist", "run", "--dxftext", slow, "--scheduler-file",
+                    scheduler_file, "--batch", "7", "--out", out, drawings],
+                   open(os.path.join(tmp, "run2.log"), "wb"), cwd=source, env=package_env)
+    wait_for("a batch on the first worker",
+             lambda: os.path.exists(log_of_starts) and
+             str(workers[0].pid) in open(log_of_starts).read().split())
+    stop(workers[0])
+    documents = len(open(drawings, encoding="utf-8").read().split())
+    if not all(whole(os.path.join(out, name), documents, 7) for name in parts_in(out)):
+        fail("run 2: the killed worker left half a part")
+    if driver.wait(timeout=60) != 0:
+        fail(f"run 2 after a worker died: {open(os.path.join(tmp, 'run2.log')).read()}")
+    if gathered(out) != serial:
+        fail("run 2: a worker's death lost or repeated documents")
+    batches = len(parts_in(out))
+    if len(open(log_of_starts).read().split()) <= batches:
+        fail("run 2: the killed worker's batch was not read again (was it killed mid-batch?)")
+    workers[0] = worker("w3")
+
+    # 3. The driver killed half-way; run again, it reads only the missing parts.
+    out = os.path.join(tmp, "run3")
+    driver = start([PYTHON, "-m", "wqdxfrdr_dist", "run", "--dxftext", slow, "--scheduler-file",
+                    scheduler_file, "--batch", "7", "--out", out, drawings],
+                   open(os.path.join(tmp, "run3.log"), "wb"), cwd=source, env=package_env)
+    wait_for("two parts", lambda: len(parts_in(out)) >= 2)
+    stop(driver)
+    written = len(parts_in(out))
+    if written >= batches:
+        fail("run 3: the driver finished before it could be interrupted")
+    resumed = run_dist("run", "--scheduler-file", scheduler_file, "--out", out, drawings)
+    if b"parts already written" not in resumed.stderr:
+        fail(f"run 3 did not resume: {resumed.stderr.decode()}")
+    if gathered(out) != serial:
+        fail("run 3: the resumed run differs from the serial output")
+    with open(os.path.join(out, "summary.json"), encoding="utf-8") as summary_file:
+        summary = json.load(summary_file)
+    if summary["statuses"] != statuses_of(serial):
+        fail(f"run 3: summary {summary['statuses']} differs from {statuses_of(serial)}")
+    if not 0 < summary["documents_read"] < summary["documents"]:
+        fail(f"run 3: the resumed run read {summary['documents_read']} documents again")
+
+
+def check_crash_and_hang(tmp, tested):
+    """On a local cluster: a stand-in dxftext that dies on one drawing and hangs on
+    another, each in the middle of its batch; the others are read as dxftext reads them."""
+    paths = open(tested, encoding="utf-8").read().split()
+    crash, hang = paths[7], paths[13]
+    hang_pid = os.path.join(tmp, "hang.pid")
+    fake = script(os.path.join(tmp, "fake-dxftext"), f"""\
+# Reads its list one drawing at a time; dies on one, hangs (past --timeout) on another.
+paths=$(cat)
+for path in $paths; do
+    case $path in
+        {crash}) kill -SEGV $$ ;;
+        {hang}) sleep 600 & echo $! > "{hang_pid}"; wait ;;
+    esac
+    echo "$path" | "{tool}" --format jsonl -q --paths-from -
+done
+""")
+    out = os.path.join(tmp, "crash")
+    started_at = time.monotonic()
+    done = run_dist("run", "--local", "2", "--batch", "5", "--timeout", "1", "--out", out, tested,
+                    dxftext=fake)
+    if b"scheduler tcp://127.0.0.1:" not in done.stderr or \
+            b"2 workers on 127.0.0.1\n" not in done.stderr:
+        fail(f"--local does not run on loopback: {done.stderr.decode()}")
+    if time.monotonic() - started_at > 40:
+        fail("the hanging drawing held its batch far past its time limit")
+    if running(int(open(hang_pid).read())):
+        os.kill(int(open(hang_pid).read()), signal.SIGKILL)
+        fail("the hanging dxftext's child outlived its batch")
+    lines = gathered(out).decode().splitlines(keepends=True)
+    closing = {json.loads(line)["file"]: json.loads(line) for line in lines if '"status"' in line}
+    for path, status in ((crash, "crash"), (hang, "timeout")):
+        record = closing.get(path)
+        if record is None or record["status"] != status or not record["message"] or \
+                (record["entities"], record["texts"], record["recoveries"]) != (0, 0, 0):
+            fail(f"{path}: {record}, not a closing object with status {status}")
+    serial = subprocess.run([tool, "--format", "jsonl", "--paths-from", tested], cwd=source,
+                            capture_output=True).stdout.decode().splitlines(keepends=True)
+    lost = (f'"file":"{crash}"', f'"file":"{hang}"')
+    if [line for line in lines if not line.startswith(("{" + lost[0], "{" + lost[1]))] != \
+            [line for line in serial if not line.startswith(("{" + lost[0], "{" + lost[1]))]:
+        fail("the drawings around a crash or a hang differ from the serial output")
+
+
+def main():
+    install_distributed()
+    tmp = tempfile.mkdtemp(prefix="checkDist.")
+    try:
+        # Relative paths, read from the source folder wherever the workers run.
+        names = [glob.glob(os.path.join(source, pattern))
+                 for pattern in ("samples/*.dxf", "tests/drawings/*.dxf", "tests/corpus/*.dxf",
+                                 "../shared/corpus/real/*.dxf")]
+        relative = [os.path.relpath(path, source) for group in names for path in sorted(group)]
+        ours = len(relative) - len(names[3])
+        if not names[3]:
+            print("note: ../shared/corpus/real is absent: the project's drawings only")
+        relative.insert(5, "samples/no-such-drawing.dxf")  # failed, and the batch goes on
+        drawings = os.path.join(tmp, "drawings.txt")
+        with open(drawings, "w", encoding="utf-8") as out:
+            out.write("\n".join(relative) + "\n")
+        tested = os.path.join(tmp, "ours.txt")
+        with open(tested, "w", encoding="utf-8") as out:
+            out.write("\n".join(relative[:ours + 1]) + "\n")
+
+        check_jobs_keep_order(tmp)
+        serial = subprocess.run([tool, "--format", "jsonl", "-j", "1", "--paths-from", drawings],
+                                cwd=source, capture_output=True)
+        if serial.returncode not in (0, 1) or not serial.stdout:
+            fail(f"serial dxftext exited {serial.returncode}")
+        parallel = subprocess.run([tool, "--format", "jsonl", "-j", "2", "--paths-from", drawings],
+                                  cwd=source, capture_output=True)
+        if parallel.stdout != serial.stdout:
+            fail("dxftext --jobs 2 differs from --jobs 1 on the drawings")
+
+        check_cluster_runs(tmp, drawings, serial.stdout)
+        check_crash_and_hang(tmp, tested)
+        print(f"distributed runs: {len(relative)} drawings, 4 runs on 2 workers, crash and hang")
+    finally:
+        for process in started:
+            stop(process)
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+package_env = dict(os.environ, PYTHONPATH=os.path.join(source, "tools", "dist"),
+                   PYTHONDONTWRITEBYTECODE="1")
+main()
