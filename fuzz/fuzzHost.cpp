@@ -1,11 +1,13 @@
 // Fuzz target: the host toolkit's own parsing of untrusted bytes. The header scan, the
 // reader of MTEXT and the other text entities (read whole and in small pieces, which must
-// agree), MTEXT made plain, conversion to UTF-8 and JSON string literals: the output must be
-// valid UTF-8 and valid JSON, and stay within a few times the size of the input.
+// agree), MTEXT made plain, conversion to UTF-8 and JSON string literals, and the document
+// API over the plug-in and that reader: the output must be valid UTF-8 and valid JSON, and
+// stay within a few times the size of the input.
 //
 // Input: a 3-byte header, then the document. Byte 0 chooses the code page of the
-// conversion from a list; byte 1 the size of each read, 1 to 256 bytes; byte 2, when not
-// zero, makes the reads fail once byte2/256 of the document has been read.
+// conversion from a list (and, for the document API, bit 7 the header's own code page
+// instead, bit 6 strict reading); byte 1 the size of each read, 1 to 256 bytes; byte 2,
+// when not zero, makes the reads fail once byte2/256 of the document has been read.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Document.hpp"
 #include "Encoding.hpp"
 #include "Json.hpp"
 #include "MtextPlain.hpp"
@@ -205,6 +208,40 @@ wqhost::TextEntityReader pieceReader(std::string_view bytes, size_t chunk, size_
         });
 }
 
+// The plug-in, loaded once for every input.
+const wqhost::PluginLibrary& plugin() {
+    static const wqhost::PluginLibrary* loaded = [] {
+        auto* library = new wqhost::PluginLibrary;
+        std::string error;
+        if (!library->load(WQ_PLUGIN_PATH, &error)) fail("the plug-in does not load", error);
+        return library;
+    }();
+    return *loaded;
+}
+
+// A whole document through the document API: entities in order, texts in UTF-8 and within
+// bounds (the plug-in's may come twice where BLOCKS runs on into ENTITIES), and an end.
+void readDocument(std::string_view document, const char* codePage, bool strict) {
+    wqhost::ReadOptions options;
+    options.encoding = codePage;
+    options.strict = strict;
+    wqhost::Document read =
+        wqhost::Document::fromBytes(plugin(), "input", std::string(document), options);
+    wqhost::TextEntity entity;
+    int64_t entities = 0;
+    size_t textBytes = 0;
+    while (read.next(&entity)) {
+        check(entity.ordinal == ++entities, "entities out of order");
+        for (const std::string& text : entity.texts) {
+            check(isValidUtf8(text), "a document text that is not UTF-8", text);
+            textBytes += text.size();
+        }
+    }
+    check(entities == read.entities(), "entities miscounted");
+    check(textBytes <= 24 * document.size() + 64, "a document gave more text than it holds");
+    check(read.status() != wqhost::DocumentStatus::Reading, "a document read to no end");
+}
+
 void runInput(const uint8_t* data, size_t size) {
     if (size < kHeaderBytes || size > (1u << 20)) return;
     const std::string_view document(reinterpret_cast<const char*>(data) + kHeaderBytes,
@@ -268,6 +305,8 @@ void runInput(const uint8_t* data, size_t size) {
     std::string json;
     wqhost::appendJsonString(&json, document);
     check(decodeJsonString(json) == repaired, "a JSON literal of raw bytes lost them", json);
+
+    readDocument(document, data[0] & 0x80 ? "auto" : codePage, data[0] & 0x40);
 }
 
 }  // namespace
