@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Pool.hpp"
+#include "StrEtcOperations.hpp"
 
 namespace {
 
@@ -157,17 +158,21 @@ void splitString(DxfStrEtc* self, char* s, const char* delimiter, int32_t* count
     pieces[(*count)++] = place;
 }
 
-// Removes every byte equal to the low 8 bits of character, in one pass.
-void deleteChar(DxfStrEtc*, char* s, int character) {
+}  // namespace
+
+// Removes every byte equal to the low 8 bits of character, in one pass. Nothing is written
+// before the first such byte, so a string without one (most lines the reader cleans of
+// blanks) is only read, and one with it moves only the bytes after it.
+void wq::deleteChar(DxfStrEtc*, char* s, int character) {
     const char c = static_cast<char>(static_cast<unsigned char>(character & 0xFF));
     char* out = s;
-    for (const char* in = s; *in != '\0'; ++in) {
+    while (*out != '\0' && *out != c) ++out;
+    if (*out == '\0') return;  // also for the character 0, which changes nothing
+    for (const char* in = out + 1; *in != '\0'; ++in) {
         if (*in != c) *out++ = *in;
     }
     *out = '\0';
 }
-
-}  // namespace
 
 DxfStrEtc* newDxfStrEtc(HostServices* services, DxfPublicStorage* storage) {
     if (services == nullptr) return nullptr;
@@ -198,7 +203,7 @@ DxfStrEtc* newDxfStrEtc(HostServices* services, DxfPublicStorage* storage) {
     self->trimRight = trimRight;
     self->wideLength = wideLength;
     self->splitString = splitString;
-    self->deleteChar = deleteChar;
+    self->deleteChar = wq::deleteChar;
     return self;
 }
 

@@ -10,6 +10,7 @@
 #include "DxfVocabulary.h"
 #include "Pool.hpp"
 #include "SectionIndex.hpp"
+#include "StrEtcOperations.hpp"
 
 namespace {
 
@@ -54,10 +55,22 @@ int32_t readScanLine(SectionIndexContext* ctx) {
     return length;
 }
 
-// Code lines are compared with every blank taken out; value lines exactly as read.
-char* codeLine(SectionIndexContext* ctx) {
-    ctx->strings->deleteChar(ctx->strings, ctx->line, kBlank);
-    return ctx->line;
+// True when the line read is the one-byte code once every blank is taken out of it; value
+// lines are compared exactly as read. While the string utilities hold their own deleteChar
+// the answer comes from reading the line alone: blanks, the code, blanks, and its end.
+// Nothing reads the line after this test, so the blanks left in it are never seen; a
+// deleteChar put in their place is called as always.
+bool isCodeLine(SectionIndexContext* ctx, const char* code) {
+    DxfStrEtc* strings = ctx->strings;
+    if (strings->deleteChar != wq::deleteChar) {
+        strings->deleteChar(strings, ctx->line, kBlank);
+        return equals(ctx->line, code);
+    }
+    const char* c = ctx->line;
+    while (*c == kBlank) ++c;
+    if (*c++ != code[0]) return false;
+    while (*c == kBlank) ++c;
+    return *c == '\0';
 }
 
 // 1 and the section index when `name` is one of the nine section names, else 0.
@@ -86,14 +99,14 @@ int32_t scanNextSection(GetDxfData* self, int32_t* index) {
     while (readScanLine(ctx) >= 0) {
         switch (state) {
             case WantCode0:
-                state = equals(codeLine(ctx), "0") ? WantSection : WantCode0;
+                state = isCodeLine(ctx, "0") ? WantSection : WantCode0;
                 break;
             case WantSection:
                 if (equals(ctx->line, "EOF")) return -1;
                 state = equals(ctx->line, "SECTION") ? WantCode2 : WantCode0;
                 break;
             case WantCode2:
-                state = equals(codeLine(ctx), "2") ? WantName : WantCode0;
+                state = isCodeLine(ctx, "2") ? WantName : WantCode0;
                 break;
             case WantName:
                 if (ctx->lookupSection(self, ctx->line, index) != 0) {
@@ -117,7 +130,7 @@ int32_t findSectionEnd(GetDxfData* self, int32_t index) {
     int32_t code0Start = -1;
     while (readScanLine(ctx) >= 0) {
         if (!afterCode0) {
-            if (equals(codeLine(ctx), "0")) {
+            if (isCodeLine(ctx, "0")) {
                 code0Start = lines->lineStart(lines);
                 afterCode0 = true;
             }

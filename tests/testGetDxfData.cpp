@@ -2,10 +2,13 @@
 // offsets, ends borrowed or hidden. Its refusals are checked at the reader's start.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "../sections/SectionIndex.hpp"
+#include "DxfStrEtc.h"
 #include "FakeHost.hpp"
 #include "GetDxfData.h"
 #include "Transcript.hpp"
@@ -113,6 +116,25 @@ TEST(SectionIndex, FindsEverySectionWithExactBodyOffsetsUnderEveryLineEnd) {
             EXPECT_EQ(host.opens, host.closes);
         }
     }
+}
+
+// The scans clean code lines with whatever deleteChar the string utilities hold: one that
+// also takes out tabs makes "0" and a tab a code line "0".
+TEST(SectionIndex, ScansCleanCodeLinesWithTheDeleteCharOfTheSlot) {
+    FakeHost host("0\t\nSECTION\n2\t\nOBJECTS\n0\t\nENDSEC\n");
+    DxfSource source = wqtest::bareSource(host);
+    DxfStrEtc* strings = newDxfStrEtc(host.services(), nullptr);
+    ASSERT_NE(strings, nullptr);
+    strings->deleteChar = [](DxfStrEtc*, char* s, int) {
+        *std::remove_if(s, s + std::strlen(s), [](char c) { return c == ' ' || c == '\t'; }) = '\0';
+    };
+    GetDxfData* data = newGetDxfData(&source, nullptr, strings, nullptr);
+    ASSERT_NE(data, nullptr);
+    const wq::SectionSpan got = wq::sectionIndexOf(data)->sections[SectionObjects];
+    EXPECT_EQ(got.start, 22);
+    EXPECT_EQ(got.end, 22);
+    deleteGetDxfData(data);
+    deleteDxfStrEtc(strings);
 }
 
 }  // namespace
