@@ -1,9 +1,10 @@
 // Group code table: finds a DXF group code by its exact text and tells its table index and
-// value type, through a chained hash table built once from the shared vocabulary.
+// value type. The chained hash table of the shared vocabulary is built once per object; the
+// lookup itself reads the code as a number and indexes a table made at compile time from
+// the same texts, which answers exactly what a walk of the chains would.
 #include "DxfGrpId.h"
 
 #include <cstdint>
-#include <cstring>
 
 #include "DxfHash.h"
 #include "DxfVocabulary.h"
@@ -28,6 +29,64 @@ struct GrpIdContext {
 };
 
 GrpIdContext* contextOf(DxfGrpId* self) { return static_cast<GrpIdContext*>(self->context); }
+
+constexpr const char* kCodeTexts[] = {
+#include "GroupCodeTexts.inc"
+};
+static_assert(sizeof kCodeTexts / sizeof kCodeTexts[0] == GroupCodeCount, "one text per code");
+
+constexpr int32_t kNotACode = INT32_MIN;
+constexpr int32_t kNumberLimit = 100000000;  // beyond every code, and far from overflowing
+
+// The number a text stands for when it is written the one way the table writes codes:
+// decimal digits without a leading zero, a minus only before a number other than 0, and
+// nothing else, not a blank or a plus; kNotACode for every other text. No two texts give
+// the same number, so two texts with one number are the same text: comparing numbers
+// compares texts, and "01", "+1", " 1", "1 " and "-0" match no code.
+constexpr int32_t codeNumber(const char* text) {
+    const bool negative = *text == '-';
+    const char* c = negative ? text + 1 : text;
+    if (*c == '0') return c[1] == '\0' && !negative ? 0 : kNotACode;
+    int32_t number = 0;
+    for (; *c >= '0' && *c <= '9'; ++c) {
+        number = number * 10 + (*c - '0');
+        if (number >= kNumberLimit) return kNotACode;
+    }
+    // No digit at all (the empty text, a lone minus) leaves 0 behind.
+    if (*c != '\0' || number == 0) return kNotACode;
+    return negative ? -number : number;
+}
+
+// The table lists its codes from the lowest number to the highest.
+constexpr int32_t kLowestCode = codeNumber(kCodeTexts[0]);
+constexpr int32_t kHighestCode = codeNumber(kCodeTexts[GroupCodeCount - 1]);
+
+// The table index of every number from the lowest code to the highest, -1 for the numbers
+// the table skips. Made by the compiler; `sound` says that every text was read as a number
+// and each number was above the one before, so no two texts share one.
+struct CodeIndex {
+    bool sound;
+    int16_t byNumber[kHighestCode - kLowestCode + 1];
+};
+
+constexpr CodeIndex makeCodeIndex() {
+    CodeIndex table{true, {}};
+    for (int16_t& entry : table.byNumber) entry = -1;
+    int32_t previous = kNotACode;
+    for (int32_t i = 0; i < GroupCodeCount; ++i) {
+        const int32_t number = codeNumber(kCodeTexts[i]);
+        if (number == kNotACode || number <= previous) {
+            table.sound = false;
+            return table;
+        }
+        table.byNumber[number - kLowestCode] = static_cast<int16_t>(i);
+        previous = number;
+    }
+    return table;
+}
+
+constexpr CodeIndex kCodeIndex = makeCodeIndex();
+static_assert(kCodeIndex.sound, "every code text is a number written one way, in rising order");
 
 // Gives every node of every bucket back to the storage.
 void freeNodes(GrpIdContext* ctx) {
@@ -75,15 +134,16 @@ int32_t _mkGroupTbl(DxfGrpId* groups) {
 int32_t findGroupId(DxfGrpId* groups, const char* code, GroupInfo* info) {
     if (info != nullptr) *info = GroupInfo{0, 0, nullptr};
     if (groups == nullptr || code == nullptr || info == nullptr) return 0;
-    GrpIdContext* ctx = contextOf(groups);
-    const uint32_t bucket = ctx->hash->hashString(ctx->hash, code, GroupBuckets);
-    for (const GroupNode* node = ctx->buckets[bucket]; node != nullptr; node = node->next) {
-        if (std::strcmp(node->code, code) == 0) {
-            *info = GroupInfo{node->index, node->valueType, node->code};
-            return 1;
-        }
-    }
-    return 0;
+    // The chains hold each text of the table in its bucket of the ELF hash (the hash is
+    // the table's own, made with it and never handed out), so a walk of the code's bucket
+    // would find the one node whose text equals the code. The direct index names the same
+    // entry, and the node's fields are that entry's: no hash and no text comparison.
+    const int32_t number = codeNumber(code);
+    if (number < kLowestCode || number > kHighestCode) return 0;
+    const int32_t index = kCodeIndex.byNumber[number - kLowestCode];
+    if (index < 0) return 0;
+    *info = GroupInfo{index, groupTypeTable[index], groupCodeTable[index]};
+    return 1;
 }
 
 DxfGrpId* newDxfGrpId(HostServices* services, DxfPublicStorage* storage) {
