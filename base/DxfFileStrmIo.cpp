@@ -157,6 +157,24 @@ int32_t lineFeedOrZero(const char* bytes, int32_t length) {
     return marks == 0 ? length : length - 8 + firstMarked(marks);
 }
 
+// The offset of the next line to read.
+int32_t position(DxfFileStrmIo* self) { return contextOf(self)->position; }
+
+// readLine's three calls of every line, each made directly while the slot or field still
+// holds this module's own operation, so that the compiler can put it in place; a slot or
+// field given another operation is called as always.
+int32_t positionVia(DxfFileStrmIo* self) {
+    return self->position == position ? contextOf(self)->position : self->position(self);
+}
+int32_t seekVia(FileStrmIoContext* ctx, DxfFileStrmIo* self, int32_t offset) {
+    return ctx->seekStream == seekStream ? seekStream(self, offset, kSeekFromStart)
+                                         : ctx->seekStream(self, offset, kSeekFromStart);
+}
+int32_t readVia(FileStrmIoContext* ctx, DxfFileStrmIo* self, void* buffer, int32_t size) {
+    return ctx->readStream == readStream ? readStream(self, buffer, size)
+                                         : ctx->readStream(self, buffer, size);
+}
+
 // Reads the line at the position into buffer and moves past it. Returns the line's length
 // (0 for an empty line, and for a failed seek, which reads nothing), or -1 at the end of
 // the data, on a failed read, or for a buffer too small to hold a byte and its terminator.
@@ -165,14 +183,14 @@ int32_t lineFeedOrZero(const char* bytes, int32_t length) {
 // seek, and end their reading when the host cannot move any more.
 int32_t readLine(DxfFileStrmIo* self, char* buffer, int32_t size) {
     FileStrmIoContext* ctx = contextOf(self);
-    const int32_t start = self->position(self);
+    const int32_t start = positionVia(self);
     ctx->lineStart = start;
     if (buffer == nullptr || size < 2) return -1;
-    if (!ctx->seekStream(self, start, kSeekFromStart)) {
+    if (!seekVia(ctx, self, start)) {
         buffer[0] = '\0';  // callers take a result of 0 as an empty line in their buffer
         return 0;
     }
-    const int32_t got = ctx->readStream(self, buffer, size);
+    const int32_t got = readVia(ctx, self, buffer, size);
     if (got == 0) return -1;
 
     // The host does not terminate what it reads, so the search is held to the bytes read,
@@ -204,9 +222,6 @@ int32_t readLine(DxfFileStrmIo* self, char* buffer, int32_t size) {
 
 // The document size measured at creation.
 int32_t fileSize(DxfFileStrmIo* self) { return contextOf(self)->fileSize; }
-
-// The offset of the next line to read.
-int32_t position(DxfFileStrmIo* self) { return contextOf(self)->position; }
 
 // The offset at which the most recent readLine began.
 int32_t lineStart(DxfFileStrmIo* self) { return contextOf(self)->lineStart; }

@@ -138,6 +138,14 @@ TEST(LineStream, LongLinesComeOutInPiecesWithoutLosingAByte) {
     }
 }
 
+// readLine starts where the position slot says, whatever operation it holds.
+TEST(LineStream, ReadLineStartsWhereThePositionSlotSays) {
+    Lines s("ab\ncd\n");
+    ASSERT_NE(s.lines, nullptr);
+    s.lines->position = [](DxfFileStrmIo*) { return 3; };
+    EXPECT_EQ(s.read(), (Line{2, "cd", 3, 3}));
+}
+
 TEST(LineStream, HostFaultsWhileReading) {
     // A failed read is the end of the data and a failed seek an empty line, however often
     // it fails; neither moves, which is how callers tell a failed seek from an empty line,
