@@ -2,7 +2,6 @@
 // bytes reads them, next to a memchr pass that finds every line end of the same bytes.
 // Prints one JSON object per round; bench/table.py turns the rounds into the table.
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.hpp"
+#include "DrawingFiles.hpp"
 #include "DxfSource.h"
 #include "MallocServices.hpp"
 #include "MemoryStream.hpp"
@@ -37,58 +38,21 @@ constexpr const char* kUsage =
     "round times a memchr pass over all their line ends and the plug-in over all of them,\n"
     "each repeated until it has taken S seconds (default 0.2), and prints the round as JSON.\n";
 
-bool isDrawing(const fs::path& path) {
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".dxf";
-}
-
-// The whole of a file; false when it cannot be read.
-bool readFile(const std::string& path, std::string* data) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
-    char chunk[1 << 16];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) data->append(chunk, got);
-    const bool ok = std::ferror(f) == 0;
-    std::fclose(f);
-    return ok;
-}
-
 // The drawings the arguments name, folders walked in sorted order as dxftext walks them.
 bool collect(const std::vector<std::string>& arguments, std::vector<std::string>* paths) {
     for (const std::string& argument : arguments) {
-        std::error_code error;
-        if (!fs::is_directory(argument, error)) {
+        std::error_code notFolder;
+        if (!fs::is_directory(argument, notFolder)) {
             paths->push_back(argument);
             continue;
         }
-        std::vector<std::string> found;
-        for (fs::recursive_directory_iterator it(argument, error), end; !error && it != end;
-             it.increment(error)) {
-            if (it->is_regular_file(error) && isDrawing(it->path())) found.push_back(it->path().string());
-        }
-        if (error) {
-            std::fprintf(stderr, "benchPlugin: %s: %s\n", argument.c_str(), error.message().c_str());
+        std::string error;
+        if (!wqhost::findDrawings(argument, paths, &error)) {
+            std::fprintf(stderr, "benchPlugin: %s: %s\n", argument.c_str(), error.c_str());
             return false;
         }
-        std::sort(found.begin(), found.end());
-        paths->insert(paths->end(), found.begin(), found.end());
     }
     return true;
-}
-
-// The number of line ends, the work every line-oriented reader has to do at the least.
-int64_t countLineEnds(const std::string& bytes) {
-    int64_t count = 0;
-    const char* p = bytes.data();
-    const char* const end = p + bytes.size();
-    while ((p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) != nullptr) {
-        ++count;
-        ++p;
-    }
-    return count;
 }
 
 // Reads one document through the plug-in, calling again after an empty answer as the
@@ -168,7 +132,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> documents(paths.size());
     int64_t totalBytes = 0;
     for (size_t i = 0; i < paths.size(); ++i) {
-        if (!readFile(paths[i], &documents[i]) || documents[i].size() > INT32_MAX) {
+        if (!wqhost::readFile(paths[i], &documents[i]) || documents[i].size() > INT32_MAX) {
             std::fprintf(stderr, "benchPlugin: cannot read %s\n", paths[i].c_str());
             return 1;
         }
@@ -179,7 +143,7 @@ int main(int argc, char** argv) {
         int64_t lines = 0;
         const double memchrSeconds = timePass(minSeconds, [&] {
             lines = 0;
-            for (const std::string& bytes : documents) lines += countLineEnds(bytes);
+            for (const std::string& bytes : documents) lines += wqbench::countLineEnds(bytes);
         });
         PassCounts counts;
         const double pluginSeconds = timePass(minSeconds, [&] {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.hpp"
 #include "DxfFileStrmIo.h"
 #include "DxfGrpId.h"
 #include "DxfSource.h"
@@ -20,43 +21,12 @@
 
 namespace {
 
-std::string syntheticDrawing() {
-    std::string d = "  0\nSECTION\n  2\nENTITIES\n";
-    for (int i = 0; d.size() < (8u << 20); ++i) {
-        d += "  0\nLINE\n  8\nA-WALL\n 10\n12.5\n 20\n" + std::to_string(i) +
-             "\n 30\n0.0\n 11\n99.25\n 21\n7.0\n 31\n0.0\n";
-        if (i % 20 == 0) {
-            d += "  0\nTEXT\n  8\nA-ANNO\n 10\n1.0\n 20\n2.0\n 30\n0.0\n 40\n2.5\n  1\nRoom " +
-                 std::to_string(i) + "\n";
-        }
-    }
-    return d + "  0\nENDSEC\n  0\nEOF\n";
-}
+using wqbench::benchDrawing;
 
-const std::string& drawingPath() {
-    static const std::string path = [] {
-        const char* env = std::getenv("WQ_BENCH_DRAWING");
-        return std::string(env ? env : "");
-    }();
-    return path;
-}
-
-// The whole of a file, or nothing when it cannot be read.
-std::string fileBytes(const std::string& path) {
-    std::string data;
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        char chunk[1 << 16];
-        size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.append(chunk, got);
-        std::fclose(f);
-    }
-    return data;
-}
-
-const std::string& drawing() {
-    static const std::string bytes =
-        drawingPath().empty() ? syntheticDrawing() : fileBytes(drawingPath());
-    return bytes;
+// The file the run reads from, when WQ_BENCH_DRAWING names one.
+const char* drawingPath() {
+    const char* path = std::getenv("WQ_BENCH_DRAWING");
+    return path != nullptr ? path : "";
 }
 
 // The project's own small drawings: the sample and the fuzz seeds, a few KiB at most each,
@@ -73,36 +43,18 @@ const std::vector<std::string>& smallDrawings() {
         paths.insert(paths.begin(), source / "samples/title_block.dxf");
         std::vector<std::string> all;
         for (const fs::path& path : paths) {
-            std::string bytes = fileBytes(path.string());
-            if (!bytes.empty()) all.push_back(bytes);
+            std::string bytes;
+            if (wqhost::readFile(path.string(), &bytes) && !bytes.empty()) all.push_back(bytes);
         }
         return all;
     }();
     return drawings;
 }
 
-// Counts pool blocks live at the peak: the reader's memory must not grow with the drawing.
-struct PeakServices {
-    wqhost::MallocServices base;
-    HostServices inner;
-    int64_t live;
-    int64_t peak;
-};
-PeakServices* peakOf(HostServices* s) { return reinterpret_cast<PeakServices*>(s); }
-void* peakCalloc(HostServices* s, int32_t count, int32_t size) {
-    void* p = peakOf(s)->inner.callocMem(s, count, size);
-    if (p != nullptr && ++peakOf(s)->live > peakOf(s)->peak) peakOf(s)->peak = peakOf(s)->live;
-    return p;
-}
-void peakFree(HostServices* s, void* p) {
-    if (p != nullptr) --peakOf(s)->live;
-    peakOf(s)->inner.freeMem(s, p);
-}
-
 // Runs one document; returns the number of text records, or -1 when delivery stopped early.
-int64_t extract(HostStream* stream, PeakServices* services) {
+int64_t extract(HostStream* stream, wqhost::MallocServices* services) {
     HostParams params;
-    wqhost::initHostParams(&params, &services->base);
+    wqhost::initHostParams(&params, services);
     DxfSource* source = startSrcDXF(stream, &params);
     if (source == nullptr) return -1;
     int64_t texts = 0;
@@ -114,32 +66,24 @@ int64_t extract(HostStream* stream, PeakServices* services) {
         }
         const int32_t kind = wqhost::recordKind(record);
         texts += kind == RecordText;
-        wqhost::releaseRecord(&services->base, record);
+        wqhost::releaseRecord(services, record);
         if (kind == RecordEndOfDocument) break;
     }
     shutDownDXFsrc(source);
     return texts;
 }
 
-void initPeak(PeakServices* services) {
-    wqhost::initMallocServices(&services->base);
-    services->inner = services->base.table;
-    services->live = services->peak = 0;
-    services->base.table.callocMem = peakCalloc;
-    services->base.table.freeMem = peakFree;
-}
-
 void BM_DocumentFromMemory(benchmark::State& state) {
-    const std::string& bytes = drawing();
+    const std::string& bytes = benchDrawing();
     int64_t texts = 0, peak = 0;
     for (auto _ : state) {
         wqhost::MemoryStream stream;
         wqhost::initMemoryStream(&stream, bytes.data(), static_cast<int32_t>(bytes.size()));
-        PeakServices services;
-        initPeak(&services);
+        wqhost::MallocServices services;
+        wqhost::initMallocServices(&services);
         texts = extract(&stream.table, &services);
-        peak = services.peak;
-        wqhost::finishMallocServices(&services.base);
+        peak = services.poolPeak;
+        wqhost::finishMallocServices(&services);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(bytes.size()));
@@ -149,21 +93,21 @@ void BM_DocumentFromMemory(benchmark::State& state) {
 BENCHMARK(BM_DocumentFromMemory)->Unit(benchmark::kMillisecond);
 
 void BM_DocumentFromFile(benchmark::State& state) {
-    if (drawingPath().empty()) {
+    if (*drawingPath() == '\0') {
         state.SkipWithError("set WQ_BENCH_DRAWING to a drawing file");
         return;
     }
     for (auto _ : state) {
         wqhost::FileStream stream;
-        wqhost::initFileStream(&stream, drawingPath().c_str());
-        PeakServices services;
-        initPeak(&services);
+        wqhost::initFileStream(&stream, drawingPath());
+        wqhost::MallocServices services;
+        wqhost::initMallocServices(&services);
         benchmark::DoNotOptimize(extract(&stream.table, &services));
         wqhost::finishFileStream(&stream);
-        wqhost::finishMallocServices(&services.base);
+        wqhost::finishMallocServices(&services);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(drawing().size()));
+                            static_cast<int64_t>(benchDrawing().size()));
 }
 BENCHMARK(BM_DocumentFromFile)->Unit(benchmark::kMillisecond);
 
@@ -181,10 +125,10 @@ void BM_SmallDocumentBatch(benchmark::State& state) {
             const std::string& bytes = drawings[static_cast<size_t>(i) % drawings.size()];
             wqhost::MemoryStream stream;
             wqhost::initMemoryStream(&stream, bytes.data(), static_cast<int32_t>(bytes.size()));
-            PeakServices services;
-            initPeak(&services);
+            wqhost::MallocServices services;
+            wqhost::initMallocServices(&services);
             benchmark::DoNotOptimize(extract(&stream.table, &services));
-            wqhost::finishMallocServices(&services.base);
+            wqhost::finishMallocServices(&services);
         }
     }
     state.counters["perDocument"] = benchmark::Counter(
@@ -194,7 +138,7 @@ void BM_SmallDocumentBatch(benchmark::State& state) {
 BENCHMARK(BM_SmallDocumentBatch)->Unit(benchmark::kMillisecond);
 
 void BM_ReadAllLines(benchmark::State& state) {
-    const std::string& bytes = drawing();
+    const std::string& bytes = benchDrawing();
     wqhost::MallocServices services;
     wqhost::initMallocServices(&services);
     for (auto _ : state) {

@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "BenchSupport.hpp"
 #include "MtextPlain.hpp"
 #include "TextEntityReader.hpp"
 
@@ -48,40 +49,7 @@ void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
 
 namespace {
 
-std::string syntheticDrawing() {
-    std::string d = "  0\nSECTION\n  2\nENTITIES\n";
-    for (int i = 0; d.size() < (16u << 20); ++i) {
-        d += "  0\nLINE\n  8\nA-WALL\n 10\n12.5\n 20\n" + std::to_string(i) +
-             "\n 30\n0.0\n 11\n99.25\n 21\n7.0\n 31\n0.0\n";
-        if (i % 20 == 0) {
-            d += "  0\nMTEXT\n  8\nA-ANNO\n 10\n1.0\n 20\n2.0\n 40\n2.5\n  1\n"
-                 "{\\fArial|b1;NOTE}\\PROOM " +
-                 std::to_string(i) + " %%c50\n";
-        }
-        if (i % 50 == 0) d += "  0\nDIMENSION\n  8\nA-DIMS\n  2\n*D1\n  1\n<> TYP.\n";
-    }
-    return d + "  0\nENDSEC\n  0\nEOF\n";
-}
-
-std::string fileBytes(const char* path) {
-    std::string data;
-    if (std::FILE* f = std::fopen(path, "rb")) {
-        char chunk[1 << 16];
-        std::size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.append(chunk, got);
-        std::fclose(f);
-    }
-    return data;
-}
-
-const std::string& drawing() {
-    static const std::string bytes = [] {
-        const char* path = std::getenv("WQ_BENCH_DRAWING");
-        std::string d = path != nullptr && *path != '\0' ? fileBytes(path) : std::string();
-        return d.empty() ? syntheticDrawing() : d;
-    }();
-    return bytes;
-}
+using wqbench::benchDrawing;
 
 // A drawing of 64 MiB in eight values nobody reads and one MTEXT of 8 MiB, which the
 // reader must keep whole.
@@ -97,16 +65,10 @@ const std::string& longValues() {
 
 // The floor: one memchr per line, as any line reader needs at the least.
 void BM_MemchrLinePass(benchmark::State& state) {
-    const std::string& bytes = drawing();
+    const std::string& bytes = benchDrawing();
     std::int64_t lines = 0;
     for (auto _ : state) {
-        lines = 0;
-        const char* p = bytes.data();
-        const char* end = p + bytes.size();
-        while (const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p))) {
-            ++lines;
-            p = static_cast<const char*>(lf) + 1;
-        }
+        lines = wqbench::countLineEnds(bytes);
         benchmark::DoNotOptimize(lines);
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
@@ -143,7 +105,7 @@ void BM_TextEntityReader(benchmark::State& state, const std::string& (*document)
     state.counters["entities"] = static_cast<double>(entities);
     state.counters["peakHeapBytes"] = static_cast<double>(heap);
 }
-BENCHMARK_CAPTURE(BM_TextEntityReader, drawing, &drawing)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_TextEntityReader, drawing, &benchDrawing)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_TextEntityReader, longValues, &longValues)->Unit(benchmark::kMillisecond);
 
 void BM_PlainMtext(benchmark::State& state) {

@@ -4,45 +4,23 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "DxfFileStrmIo.h"
 #include "DxfSource.h"
 #include "MallocServices.hpp"
 #include "MemoryStream.hpp"
 
 namespace {
 
-// Counts the services' pool blocks so that a leak aborts the run, not just a sanitizer.
-struct CountingServices {
-    wqhost::MallocServices base;  // first: the plug-in's HostServices* is this object
-    HostServices inner;
-    int64_t poolLive;
-};
-
-CountingServices* countingOf(HostServices* s) { return reinterpret_cast<CountingServices*>(s); }
-
-void* countedCalloc(HostServices* s, int32_t count, int32_t size) {
-    void* p = countingOf(s)->inner.callocMem(s, count, size);
-    if (p != nullptr) ++countingOf(s)->poolLive;
-    return p;
-}
-
-void countedFree(HostServices* s, void* p) {
-    if (p != nullptr) --countingOf(s)->poolLive;
-    countingOf(s)->inner.freeMem(s, p);
-}
-
 // Every record sequence the reader may deliver: (S T* E)* D, possibly cut short by a null.
 void runDocument(const uint8_t* data, size_t size) {
     if (size > 1 << 24) return;
     wqhost::MemoryStream stream;
     wqhost::initMemoryStream(&stream, data, static_cast<int32_t>(size));
-    CountingServices services;
-    wqhost::initMallocServices(&services.base);
-    services.inner = services.base.table;
-    services.poolLive = 0;
-    services.base.table.callocMem = countedCalloc;
-    services.base.table.freeMem = countedFree;
+    // The services count their pool blocks, so that a leak aborts the run, not just a sanitizer.
+    wqhost::MallocServices services;
+    wqhost::initMallocServices(&services);
     HostParams params;
-    wqhost::initHostParams(&params, &services.base);
+    wqhost::initHostParams(&params, &services);
 
     DxfSource* source = startSrcDXF(&stream.table, &params);
     if (source != nullptr) {
@@ -57,21 +35,21 @@ void runDocument(const uint8_t* data, size_t size) {
             if (kind == RecordTextStart) {
                 inEntity = true;
             } else if (kind == RecordText) {
-                if (!inEntity || record->textLength < 0 || record->textLength >= 2048) std::abort();
+                if (!inEntity || record->textLength < 0 || record->textLength >= DxfLineBytes) std::abort();
             } else if (kind == RecordTextEnd) {
                 if (!inEntity) std::abort();
                 inEntity = false;
             } else if (kind == RecordEndOfDocument) {
-                wqhost::releaseRecord(&services.base, record);
+                wqhost::releaseRecord(&services, record);
                 if (getDXFobject(source) != nullptr) std::abort();
                 break;
             }
-            wqhost::releaseRecord(&services.base, record);
+            wqhost::releaseRecord(&services, record);
         }
         shutDownDXFsrc(source);
     }
     if (services.poolLive != 0) std::abort();
-    wqhost::finishMallocServices(&services.base);
+    wqhost::finishMallocServices(&services);
 }
 
 }  // namespace

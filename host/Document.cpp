@@ -128,7 +128,6 @@ struct Document::State {
     Phase phase = Phase::Done;
     DocumentStatus status = DocumentStatus::Reading;
     std::string message;
-    bool pluginFailed = false;
 
     // Recovery: after a null the records queued by the failing entity come first, then
     // the entity again under a new start record. An entity open at that new start is the
@@ -145,10 +144,15 @@ struct Document::State {
 
     ~State() { release(); }
 
-    void release() {
+    // Shuts the reader down and closes its stream; the records it made stay the host's.
+    void stopPlugin() {
         if (source != nullptr) plugin->entries().shutDownDXFsrc(source);
         source = nullptr;
         if (file) finishFileStream(file.get());
+    }
+
+    void release() {
+        stopPlugin();
         finishMallocServices(&services);
         hostReader.reset();
         if (hostFd >= 0) ::close(hostFd);
@@ -185,11 +189,7 @@ void Document::State::chooseEncoding() {
     const std::string& wanted = options.encoding;
     if (wanted == "raw") return;
     if (wanted == "auto" || wanted.empty()) {
-        const DrawingEncoding found = scanHeader(head.data(), head.size());
-        encoding.codePage = found.codePage;
-        encoding.dwgCodePage = found.dwgCodePage;
-        encoding.acadVersion = found.acadVersion;
-        encoding.fromHeader = found.fromHeader;
+        static_cast<DrawingEncoding&>(encoding) = scanHeader(head.data(), head.size());
     } else {
         encoding.codePage = wanted;
         encoding.forced = true;
@@ -242,7 +242,6 @@ OutputRecord* Document::State::pullRecord() {
         if (record != nullptr) return record;
         if (watch.expired()) return nullptr;
         if (options.strict) {
-            pluginFailed = true;
             end(DocumentStatus::Failed,
                 "reading stopped at an entity the reader cannot read (an unknown group code, "
                 "or a read error); without --strict it reads on past it");
@@ -253,7 +252,6 @@ OutputRecord* Document::State::pullRecord() {
             nullsWithoutProgress = 0;
         }
         if (++nullsWithoutProgress > kMaxNullsWithoutProgress) {
-            pluginFailed = true;
             end(DocumentStatus::Failed, "the reader stopped delivering before the end");
             return nullptr;
         }
@@ -263,11 +261,9 @@ OutputRecord* Document::State::pullRecord() {
 }
 
 void Document::State::finishPlugin() {
-    if (source != nullptr) plugin->entries().shutDownDXFsrc(source);
-    source = nullptr;
-    if (file) finishFileStream(file.get());
+    stopPlugin();
     phase = Phase::Done;
-    if (watch.expired() || pluginFailed || options.pluginOnly) return;
+    if (watch.expired() || status != DocumentStatus::Reading || options.pluginOnly) return;
     if (startHostReader()) phase = Phase::Host;
 }
 

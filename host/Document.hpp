@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Encoding.hpp"
 #include "Plugin.hpp"
 
 namespace wqhost {
@@ -79,12 +80,10 @@ struct RawRecord {
 };
 
 // The code page a document's text was converted from.
-struct DocumentEncoding {
-    std::string codePage;     // iconv name ("CP1252", "CP932", "UTF-8"), "" for raw
-    std::string dwgCodePage;  // $DWGCODEPAGE as written, "" when absent
-    std::string acadVersion;  // $ACADVER as written, "" when absent
-    bool fromHeader = false;  // false: the header did not tell, and CP1252 was assumed
-    bool forced = false;      // true: the caller named the encoding
+// What the header scan found (codePage is "" for raw bytes), and whether the caller named
+// the encoding instead.
+struct DocumentEncoding : DrawingEncoding {
+    bool forced = false;
 };
 
 // One document being read. Move-only; the destructor shuts the reader down and releases

@@ -7,10 +7,13 @@
 #include <cstring>
 #include <utility>
 
+#include "GroupLines.hpp"
 #include "Json.hpp"
 
 namespace wqhost {
 namespace {
+
+using lines::trimmed;
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
@@ -19,14 +22,6 @@ const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 constexpr size_t kLongestCharacter = 8;
 // The first version that writes its text in UTF-8 (AutoCAD 2007's AC1021).
 constexpr int kFirstUtf8Version = 1021;
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
 
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -50,11 +45,9 @@ class PairReader {
     bool next(int* code, std::string_view* value) {
         std::string_view codeLine;
         if (!nextLine(&codeLine) || !nextLine(value)) return false;
-        codeLine = trimmed(codeLine);
-        const char* end = codeLine.data() + codeLine.size();
-        const auto parsed = std::from_chars(codeLine.data(), end, *code);
-        *value = trimmed(*value);
-        return !codeLine.empty() && parsed.ec == std::errc() && parsed.ptr == end;
+        *code = lines::parseCode(codeLine);
+        *value = lines::trimmed(*value);
+        return *code != lines::kNotACode;
     }
 
   private:
@@ -144,11 +137,7 @@ constexpr CodePageName kCodePages[] = {
 long hexQuad(const unsigned char* p) {
     long value = 0;
     for (int k = 0; k < 4; ++k) {
-        const unsigned char c = p[k];
-        int digit = -1;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        const int digit = lines::hexValue(static_cast<char>(p[k]));
         if (digit < 0) return -1;
         value = value * 16 + digit;
     }

@@ -4,9 +4,13 @@
 
 #include <cstddef>
 
+#include "GroupLines.hpp"
+
 namespace wqhost {
 
 namespace {
+
+using lines::hexValue;
 
 // Characters whose byte differs between code pages are left to the caller's converter,
 // which already turns the drawing's own `\U+XXXX` escapes into its target encoding.
@@ -17,13 +21,6 @@ constexpr std::string_view kDiameter = "\\U+2300";
 constexpr std::string_view kBackslash = "\\U+005C";
 
 constexpr std::size_t kMultibyteDigits = 4;
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // Decodes the `\M+` escape whose backslash is at `at`; returns where the text after it
 // starts. The character after `\M+` is the code page digit, which does not change the

@@ -3,21 +3,25 @@
 #include "TextEntityReader.hpp"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <utility>
 
+#include "GroupLines.hpp"
 #include "MtextPlain.hpp"
 
 namespace wqhost {
 
 namespace {
 
+using lines::isBlank;
+using lines::kNotACode;
+using lines::parseCode;
+using lines::trimmed;
+
 // Long enough for any group code or entity, section or structure name with blanks
 // around it; a longer line is none of them, and only its length past this is counted.
 constexpr std::size_t kShortBytes = 128;
 
-constexpr int kNotACode = INT_MIN;
 
 enum class Section { Outside, Text, Other };  // Text: BLOCKS or ENTITIES
 enum class Kind { None, Mtext, MultiLeader, Dimension, ArcAlignedText, Table, Rtext };
@@ -37,31 +41,6 @@ constexpr KindName kKinds[] = {
     {"ARCALIGNEDTEXT", Kind::ArcAlignedText, "ARCALIGNEDTEXT"},
     {"RTEXT", Kind::Rtext, "RTEXT"},
 };
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trimmed(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-// The group code a code line holds, or kNotACode when it holds no number.
-int parseCode(std::string_view line) {
-    line = trimmed(line);
-    bool negative = false;
-    if (!line.empty() && (line.front() == '-' || line.front() == '+')) {
-        negative = line.front() == '-';
-        line.remove_prefix(1);
-    }
-    if (line.empty() || line.size() > 9) return kNotACode;
-    int value = 0;
-    for (char c : line) {
-        if (c < '0' || c > '9') return kNotACode;
-        value = value * 10 + (c - '0');
-    }
-    return negative ? -value : value;
-}
 
 // Whether a code line holds code 0. Most code lines of a drawing are answered by their
 // last character alone: only a line that ends in '0' can be code 0.

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Document.hpp"
+#include "DrawingFiles.hpp"
 #include "Encoding.hpp"
 #include "Json.hpp"
 #include "ReadAll.hpp"
@@ -219,41 +220,23 @@ std::string defaultPluginPath() {
     return "libwqdxfrdr.so";
 }
 
-bool isDrawingName(const fs::path& path) {
-    std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension == ".dxf";
-}
-
 // Adds `argument` to the list: a file as it is, a directory as the drawings under it.
 void addArgument(const std::string& argument, bool sizes, std::vector<Item>* items) {
-    std::error_code error;
-    if (argument == "-" || !fs::is_directory(argument, error)) {
-        Item item{argument, "", 0};
+    std::error_code notFolder;
+    std::vector<std::string> paths;
+    std::string error;
+    if (argument == "-" || !fs::is_directory(argument, notFolder)) {
+        paths.push_back(argument);
+    } else if (wqhost::findDrawings(argument, &paths, &error) && paths.empty()) {
+        error = "a directory with no .dxf drawings";
+    }
+    for (const std::string& path : paths) {
+        Item item{path, "", 0};
         struct stat info;
-        if (sizes && argument != "-" && stat(argument.c_str(), &info) == 0) item.size = info.st_size;
+        if (sizes && path != "-" && stat(path.c_str(), &info) == 0) item.size = info.st_size;
         items->push_back(std::move(item));
-        return;
     }
-    std::vector<Item> found;
-    std::vector<Item> problems;
-    fs::recursive_directory_iterator walk(argument, fs::directory_options::none, error);
-    for (; !error && walk != fs::recursive_directory_iterator(); walk.increment(error)) {
-        std::error_code ignored;
-        if (!walk->is_regular_file(ignored) || !isDrawingName(walk->path())) continue;
-        Item item{walk->path().string(), "", 0};
-        if (sizes) item.size = static_cast<int64_t>(walk->file_size(ignored));
-        found.push_back(std::move(item));
-    }
-    if (error) problems.push_back(Item{argument, error.message(), 0});
-    std::sort(found.begin(), found.end(),
-              [](const Item& a, const Item& b) { return a.path < b.path; });
-    if (found.empty() && problems.empty()) {
-        problems.push_back(Item{argument, "a directory with no .dxf drawings", 0});
-    }
-    items->insert(items->end(), found.begin(), found.end());
-    items->insert(items->end(), problems.begin(), problems.end());
+    if (!error.empty()) items->push_back(Item{argument, error, 0});
 }
 
 // Reads one path a line; a trailing CR is dropped, empty lines are skipped.
