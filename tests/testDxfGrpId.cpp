@@ -1,17 +1,14 @@
-// Group code table: every code with its index and value type, codes that must not be
-// found, and what construction and destruction give back.
+// Group code table: every code with its index and value type, texts that must not be found,
+// and what construction and destruction give back.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
-#include <utility>
 
 #include "DxfGrpId.h"
 #include "DxfVocabulary.h"
 #include "FakeHost.hpp"
 #include "Sweep.hpp"
-
-namespace {
 
 // The code ranges of the DXF group table with their value types, in table order.
 constexpr struct {
@@ -39,18 +36,15 @@ TEST(DxfGrpId, EveryCodeIsFoundWithItsIndexAndTypeAndNoOtherText) {
             EXPECT_EQ(groupTypeTable[index], range.type);
             GroupInfo info{-1, -1, nullptr};
             ASSERT_EQ(groups->findGroupId(groups, code.c_str(), &info), 1);
-            EXPECT_EQ(info.index, index);
-            EXPECT_EQ(info.valueType, range.type);
-            EXPECT_EQ(info.code, groupCodeTable[index]);  // the table's own text, not a copy
+            // The table's own text, not a copy.
+            EXPECT_TRUE(info.index == index && info.valueType == range.type &&
+                        info.code == groupCodeTable[index]);
         }
     }
     EXPECT_EQ(index, GroupCodeCount);
     EXPECT_STREQ(groupCodeTable[GroupCodeCount], "");
-    const std::pair<int32_t, const char*> named[] = {
-        {GroupCode0, "0"}, {GroupCode1, "1"}, {GroupCode2, "2"}, {GroupCode9, "9"}};
-    for (const auto& [at, code] : named) EXPECT_STREQ(groupCodeTable[at], code);
     for (const char* code : {"19", "29", "59", "61", "1006", "1009", "-6", "1072", " 10", "10 ",
-                             "010", "", "00", "+0", "-0", "1\t"}) {
+                             "010", "", "00", "01", "+0", "-0", "1\t"}) {
         GroupInfo info{7, 7, "x"};
         EXPECT_EQ(findGroupId(groups, code, &info), 0) << '"' << code << '"';
         EXPECT_TRUE(info.index == 0 && info.valueType == 0 && info.code == nullptr);
@@ -69,5 +63,3 @@ TEST(DxfGrpId, EveryFailedAllocationIsUndone) {
         deleteDxfGrpId(groups);
     });
 }
-
-}  // namespace

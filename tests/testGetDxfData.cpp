@@ -1,45 +1,39 @@
 // Section index: frames found by name whatever their order and line ends, exact body
-// offsets, ends borrowed or hidden. Its refusals are checked at the reader's start.
+// offsets, ends borrowed or hidden, code lines cleaned by the deleteChar of the slot.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "../sections/SectionIndex.hpp"
 #include "DxfStrEtc.h"
 #include "FakeHost.hpp"
 #include "GetDxfData.h"
+#include "SectionIndex.hpp"
 #include "Transcript.hpp"
-
-namespace {
 
 using wqtest::FakeHost;
 
-// Byte offset of line `line` (from 0) of an LF document once its line ends are `eol`;
-// -1 stays -1.
-int32_t lineOffset(const std::string& lf, int32_t line, const std::string& eol) {
-    if (line < 0) return -1;
-    int32_t offset = 0;
-    for (size_t i = 0; line > 0 && i < lf.size(); ++i) {
-        if (lf[i] == '\n') --line;
-        offset += lf[i] == '\n' ? static_cast<int32_t>(eol.size()) : 1;
-    }
-    return offset;
+// Byte offset of line `line` (from 0) of an LF document once its ends are `eol`; -1 stays.
+static int32_t lineOffset(const std::string& lf, int32_t line, const std::string& eol) {
+    size_t at = 0;
+    for (int32_t k = 0; k < line; ++k) at = lf.find('\n', at) + 1;
+    return line < 0 ? -1 : static_cast<int32_t>(wqtest::withLineEnds(lf.substr(0, at), eol).size());
 }
 
-// A section's start and end as line numbers of an LF document; -1 for none.
-struct Span {
-    int32_t index, startLine, endLine;
-};
-// An LF document and its sections; every other section is not found.
-struct Case {
-    std::string document;
-    std::vector<Span> spans;
-};
+// A deleteChar for the slot that takes out tabs as well as blanks.
+static void blanksAndTabsOut(DxfStrEtc*, char* s, int) {
+    *std::remove_if(s, s + std::strlen(s), [](char c) { return c == ' ' || c == '\t'; }) = '\0';
+}
 
-std::vector<Case> spanCases() {
+TEST(SectionIndex, FindsEverySectionWithExactBodyOffsetsUnderEveryLineEnd) {
+    struct Case {
+        std::string document;
+        std::vector<std::array<int32_t, 3>> spans;  // section, start and end line (-1: none)
+        bool tabsOut = false;  // the scans clean code lines with the deleteChar of the slot
+    };
     std::vector<Case> cases = {
         // HEADER and CLASSES share a bucket of the name table; an unknown name is passed
         // over and a section after "0"/"EOF" is never seen.
@@ -75,12 +69,11 @@ std::vector<Case> spanCases() {
          "0\nENDSEC\n"                                      // 16-17
          "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n2\nb\n",         // 18-25
          {{SectionHeader, 4, 16}, {SectionEntities, 12, 16}, {SectionBlocks, 22, -1}}},
-        // A value "0" right before the closing pair hides it.
+        // A value "0" right before the closing pair hides it; the last line needs no end.
         {"0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n70\n0\n0\nENDSEC\n"  // 0-9
-         "0\nSECTION\n2\nENTITIES\n0\nENDSEC\n",                // 10-15
+         "0\nSECTION\n2\nENTITIES\n0\nENDSEC",                  // 10-15
          {{SectionBlocks, 4, 14}, {SectionEntities, 14, 14}}},
-        // The last line needs no line end.
-        {"0\nSECTION\n2\nENTITIES\n0\nENDSEC", {{SectionEntities, 4, 4}}},
+        {"0\t\nSECTION\n2\t\nOBJECTS\n0\t\nENDSEC\n", {{SectionObjects, 4, 4}}, true},
     };
     // Lines longer than the line buffer stand where a frame and an end are looked for.
     for (size_t length : {2047u, 2048u, 5000u}) {
@@ -88,53 +81,29 @@ std::vector<Case> spanCases() {
         cases.push_back({longLine + "\n0\nSECTION\n2\nHEADER\n" + longLine + "\n0\nENDSEC\n",
                          {{SectionHeader, 5, 6}}});
     }
-    return cases;
-}
-
-TEST(SectionIndex, FindsEverySectionWithExactBodyOffsetsUnderEveryLineEnd) {
-    for (const Case& c : spanCases()) {
+    for (const Case& c : cases) {
         for (const std::string eol : {"\n", "\r\n", "\r"}) {
-            const char* ends = eol == "\n" ? "LF" : eol == "\r" ? "CR" : "CR LF";
-            SCOPED_TRACE(::testing::Message() << ends << " ends, document:\n"
-                                              << c.document.substr(0, 400));
+            SCOPED_TRACE((eol == "\n" ? "LF\n" : eol == "\r" ? "CR\n" : "CRLF\n") + c.document);
             // On a storage of its own, so that deleting it must give every block back.
             FakeHost host(wqtest::withLineEnds(c.document, eol));
             DxfSource source = wqtest::bareSource(host);
-            GetDxfData* data = newGetDxfData(&source, nullptr, nullptr, nullptr);
+            DxfStrEtc* strings = c.tabsOut ? newDxfStrEtc(host.services(), nullptr) : nullptr;
+            if (strings != nullptr) strings->deleteChar = blanksAndTabsOut;
+            GetDxfData* data = newGetDxfData(&source, nullptr, strings, nullptr);
             ASSERT_NE(data, nullptr);
             for (int32_t section = SectionHeader; section < SectionCount; ++section) {
-                Span want{section, -1, -1};
-                for (const Span& span : c.spans)
-                    if (span.index == section) want = span;
+                std::array<int32_t, 3> want{section, -1, -1};
+                for (const auto& span : c.spans)
+                    if (span[0] == section) want = span;
                 const wq::SectionSpan got = wq::sectionIndexOf(data)->sections[section];
-                EXPECT_EQ(got.start, lineOffset(c.document, want.startLine, eol)) << section;
-                EXPECT_EQ(got.end, lineOffset(c.document, want.endLine, eol)) << section;
+                EXPECT_EQ(got.start, lineOffset(c.document, want[1], eol)) << section;
+                EXPECT_EQ(got.end, lineOffset(c.document, want[2], eol)) << section;
             }
             deleteGetDxfData(data);
+            deleteDxfStrEtc(strings);
             EXPECT_TRUE(host.reported.empty());
             EXPECT_EQ(host.poolBlocksLive(), 0);
             EXPECT_EQ(host.opens, host.closes);
         }
     }
 }
-
-// The scans clean code lines with whatever deleteChar the string utilities hold: one that
-// also takes out tabs makes "0" and a tab a code line "0".
-TEST(SectionIndex, ScansCleanCodeLinesWithTheDeleteCharOfTheSlot) {
-    FakeHost host("0\t\nSECTION\n2\t\nOBJECTS\n0\t\nENDSEC\n");
-    DxfSource source = wqtest::bareSource(host);
-    DxfStrEtc* strings = newDxfStrEtc(host.services(), nullptr);
-    ASSERT_NE(strings, nullptr);
-    strings->deleteChar = [](DxfStrEtc*, char* s, int) {
-        *std::remove_if(s, s + std::strlen(s), [](char c) { return c == ' ' || c == '\t'; }) = '\0';
-    };
-    GetDxfData* data = newGetDxfData(&source, nullptr, strings, nullptr);
-    ASSERT_NE(data, nullptr);
-    const wq::SectionSpan got = wq::sectionIndexOf(data)->sections[SectionObjects];
-    EXPECT_EQ(got.start, 22);
-    EXPECT_EQ(got.end, 22);
-    deleteGetDxfData(data);
-    deleteDxfStrEtc(strings);
-}
-
-}  // namespace
