@@ -14,6 +14,7 @@
 namespace {
 
 using wqtest::FakeHost;
+using namespace std::string_literals;
 constexpr int32_t kSize = DxfLineBytes;
 
 // One readLine: its result, the string it left, and the position and line start after it.
@@ -37,6 +38,10 @@ struct Lines {
         return Line{length, length < 0 ? "" : buffer, lines->position(lines),
                     lines->lineStart(lines)};
     }
+    void expect(std::vector<Line> expected) {
+        ASSERT_NE(lines, nullptr);
+        for (const Line& line : expected) EXPECT_EQ(read(), line);
+    }
     FakeHost host;
     DxfFileStrmIo* lines;
     char buffer[kSize + 1] = {};  // the last byte stays 0, so a missing terminator cannot overrun
@@ -52,7 +57,7 @@ std::string patterned(int32_t length) {
 TEST(LineStream, EveryKindOfLineEndWithTheOffsetAfterEachLine) {
     const std::string full = patterned(kSize - 1);  // the CR is the last byte of a block
     const std::string fits = patterned(kSize - 2);  // the CR LF pair fits in the block
-    struct Case {
+    const struct {
         const char* name;
         std::string document;
         std::vector<Line> lines;
@@ -81,37 +86,27 @@ TEST(LineStream, EveryKindOfLineEndWithTheOffsetAfterEachLine) {
          fits + "\r\nb\n",
          {{kSize - 2, fits, kSize, 0}, {1, "b", kSize + 2, kSize}}},
     };
-    for (Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Lines s(c.document);
         ASSERT_NE(s.lines, nullptr);
         EXPECT_EQ(s.lines->lineStart(s.lines), 0);  // before any readLine
         const int32_t size = static_cast<int32_t>(c.document.size());
-        c.lines.push_back({-1, "", size, size});
         for (const Line& expected : c.lines) EXPECT_EQ(s.read(), expected);
+        EXPECT_EQ(s.read(), (Line{-1, "", size, size}));
     }
-}
-
-// The line end or a zero byte is found wherever it falls in reads of any length: in a
-// full run of eight bytes, in the bytes left over after the last one, in reads shorter
-// than eight bytes, or as the last byte read.
-TEST(LineStream, LineEndsAndZeroBytesAtEveryOffset) {
-    const struct {
-        std::string rest;
-        bool zero;  // a zero byte before the LF: the whole block is the line
-    } kinds[] = {{"\n", false},
-                 {"\nabcdefgh\n", false},
-                 {"\rabc", false},
-                 {std::string("\0\n", 2), true},
-                 {std::string("\0abcdefgh\n", 10), true}};
+    // The line end or a zero byte is found wherever it falls in reads of any length: in a
+    // full run of eight bytes, in the bytes left over after the last one, in reads shorter
+    // than eight bytes, or as the last byte read. Before an LF a zero byte makes the whole
+    // block the line.
     for (int32_t at = 0; at < 20; ++at) {
-        for (const auto& kind : kinds) {
-            SCOPED_TRACE(::testing::Message() << at << " " << static_cast<int>(kind.rest[0]));
+        for (const std::string& rest :
+             {"\n"s, "\nabcdefgh\n"s, "\rabc"s, "\0\n"s, "\0abcdefgh\n"s}) {
+            SCOPED_TRACE(::testing::Message() << at << " " << static_cast<int>(rest[0]));
             const std::string line = patterned(at);
-            Lines s(line + kind.rest);
-            const int32_t size = static_cast<int32_t>(line.size() + kind.rest.size());
-            const Line expected = kind.zero ? Line{size, line, size, 0} : Line{at, line, at + 1, 0};
-            EXPECT_EQ(s.read(), expected);
+            Lines s(line + rest);
+            const int32_t size = static_cast<int32_t>(line.size() + rest.size());
+            s.expect({rest[0] == '\0' ? Line{size, line, size, 0} : Line{at, line, at + 1, 0}});
         }
     }
 }
@@ -138,58 +133,40 @@ TEST(LineStream, LongLinesComeOutInPiecesWithoutLosingAByte) {
     }
 }
 
-// readLine starts where the position slot says, whatever operation it holds.
-TEST(LineStream, ReadLineStartsWhereThePositionSlotSays) {
-    Lines s("ab\ncd\n");
-    ASSERT_NE(s.lines, nullptr);
-    s.lines->position = [](DxfFileStrmIo*) { return 3; };
-    EXPECT_EQ(s.read(), (Line{2, "cd", 3, 3}));
-}
-
-TEST(LineStream, HostFaultsWhileReading) {
-    // A failed read is the end of the data and a failed seek an empty line, however often
-    // it fails; neither moves, which is how callers tell a failed seek from an empty line,
-    // and the next call retries.
+// A failed read is the end of the data and a failed seek an empty line, however often it
+// fails; neither moves, which is how callers tell a failed seek from an empty line, and
+// the next call retries. setPosition stays within the document and records the position
+// even when its seek fails; readLine starts where the position slot says.
+TEST(LineStream, PositioningAndHostFaults) {
     const Line ab{2, "ab", 3, 0}, cd{2, "cd", 6, 3}, empty{0, "", 3, 3}, end{-1, "", 3, 3};
-    const struct {
-        const char* name;
-        wqtest::Fault FakeHost::*fault;
-        bool persistent;
-        std::vector<Line> lines;
-    } cases[] = {
-        {"read", &FakeHost::readFault, false, {ab, end, cd}},
-        {"seek", &FakeHost::seekFault, false, {ab, empty, cd}},
-        {"seek for good", &FakeHost::seekFault, true, {ab, empty, empty, empty}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    const std::vector<Line> expected[] = {
+        {ab, end, cd}, {ab, empty, cd}, {ab, empty, empty, empty}};
+    for (int kind = 0; kind < 3; ++kind) {  // a read, a seek, seeks for good
+        SCOPED_TRACE(kind);
         Lines s("ab\ncd\n");
-        ASSERT_NE(s.lines, nullptr);
-        wqtest::Fault& fault = s.host.*c.fault;
+        wqtest::Fault& fault = kind == 0 ? s.host.readFault : s.host.seekFault;
         fault.failAt = fault.calls + 1;
-        fault.persistent = c.persistent;
-        for (const Line& expected : c.lines) EXPECT_EQ(s.read(), expected);
+        fault.persistent = kind == 2;
+        s.expect(expected[kind]);
     }
-}
-
-TEST(LineStream, SetPositionStaysWithinTheDocument) {
     Lines s("ab\ncd\n");
     DxfFileStrmIo* l = s.lines;
     ASSERT_NE(l, nullptr);
     EXPECT_EQ(l->setPosition(l, 4), 1);  // mid-line: reading starts there
-    EXPECT_EQ(s.read(), (Line{1, "d", 6, 4}));
+    s.expect({{1, "d", 6, 4}});
     EXPECT_EQ(l->setPosition(l, 6), 1);  // the size itself reads as the end
-    EXPECT_EQ(s.read(), (Line{-1, "", 6, 6}));
+    s.expect({{-1, "", 6, 6}});
     for (int32_t beyond : {7, -1, INT32_MIN}) {
         EXPECT_EQ(l->setPosition(l, beyond), 0);
         EXPECT_EQ(l->position(l), 6);
     }
-    // A failed seek still records the position.
     s.host.seekFault = {0, true};
     EXPECT_EQ(l->setPosition(l, 0), 0);
-    EXPECT_EQ(s.read(), (Line{0, "", 0, 0}));
+    s.expect({{0, "", 0, 0}});
     s.host.seekFault.failAt = -1;
-    EXPECT_EQ(s.read(), (Line{2, "ab", 3, 0}));
+    s.expect({{2, "ab", 3, 0}});
+    l->position = [](DxfFileStrmIo*) { return 3; };
+    s.expect({{2, "cd", 3, 3}});
 }
 
 // Builds a line stream on its own or on given collaborators (made before `arm` spoils the
@@ -238,8 +215,7 @@ TEST(LineStreamLife, ConstructionFailsCleanlyOnEveryHostFault) {
             SCOPED_TRACE(c.name);
             Host host(c.document);
             EXPECT_FALSE(buildAndRead(host, given, c.spoil));
-            EXPECT_EQ(host.opens, c.opens);
-            EXPECT_EQ(host.closes, c.opens);
+            EXPECT_TRUE(host.opens == c.opens && host.closes == c.opens);
             EXPECT_EQ(host.poolBlocksLive(), 0);
             EXPECT_EQ(host.foreignFrees, 0);
         }

@@ -37,48 +37,67 @@ struct Pool {
     unsigned char* alloc(int32_t size) {
         return static_cast<unsigned char*>(pool->allocBlock(pool, size));
     }
+    unsigned char* grow(void* p, int32_t extra) {
+        return static_cast<unsigned char*>(pool->growBlock(pool, p, extra));
+    }
+    void* base(void* p, int32_t* offset) { return pool->blockBase(pool, offset, p); }
     void free(void* p) { pool->freeBlock(pool, p); }
     int32_t length(void* p) { return pool->blockLength(pool, p); }
-    int64_t lastSize() const { return host.log.back().a * host.log.back().b; }  // calloc's
+    const wqtest::HostCall& last() const { return host.log.back(); }
+    int64_t lastSize() const { return last().a * last().b; }  // calloc's
 };
 
-TEST(DxfPublicStorage, NewBlocksAskForARecordAndOneSpareByte) {
+// A new block asks for a record and its memory, with one spare byte outside the block;
+// impossible sizes and addresses in no block (an empty one, untracked host memory, the
+// stack) are refused without asking the host, and an empty block is never reused.
+TEST(DxfPublicStorage, NewBlocksImpossibleSizesAndAddressesInNoBlock) {
     Pool p;
     unsigned char* block = p.alloc(40);
-    ASSERT_EQ(p.host.log.size(), 2u);  // the record, then its memory
+    ASSERT_EQ(p.host.log.size(), 2u);
     EXPECT_EQ(p.lastSize(), 41);
-    EXPECT_EQ(p.host.log[1].result, block);
+    EXPECT_EQ(p.last().result, block);
     EXPECT_TRUE(allZero(block, 41));
     EXPECT_EQ(p.length(block + 39), 40);
-    EXPECT_EQ(p.length(block + 40), 0);  // the spare byte lies outside the block
-    // Impossible sizes fail without asking the host.
+    EXPECT_EQ(p.length(block + 40), 0);
+    unsigned char* empty = p.alloc(0);
+    EXPECT_EQ(p.lastSize(), 1);
+    void* raw = p.pool->hostAlloc(p.pool, 2048);  // the record's receiver frees it
+    EXPECT_TRUE(p.last().op == Op::RawAlloc && p.last().a == 2048);
     p.host.log.clear();
     EXPECT_EQ(p.alloc(-1), nullptr);
     EXPECT_EQ(p.alloc(INT32_MAX), nullptr);  // no room for the spare byte
     EXPECT_EQ(p.pool->hostAlloc(p.pool, -1), nullptr);
-    EXPECT_EQ(p.pool->growBlock(p.pool, block, -1), nullptr);
-    EXPECT_EQ(p.pool->growBlock(p.pool, block, INT32_MAX), nullptr);
-    EXPECT_TRUE(p.host.log.empty());
+    EXPECT_EQ(p.grow(block, -1), nullptr);
+    EXPECT_EQ(p.grow(block, INT32_MAX), nullptr);
     EXPECT_EQ(p.length(block), 40);
+    int32_t outside = 0;
+    for (void* address : {static_cast<void*>(&outside), static_cast<void*>(empty), raw}) {
+        int32_t offset = -5;
+        EXPECT_EQ(p.base(address, &offset), nullptr);
+        EXPECT_EQ(offset, 0);
+        EXPECT_EQ(p.length(address), 0);
+        EXPECT_EQ(p.grow(address, 8), nullptr);
+        p.free(address);
+    }
+    EXPECT_TRUE(p.host.log.empty());
+    EXPECT_NE(p.alloc(0), empty);
+    EXPECT_EQ(p.host.rawBlocksLive(), 1);
 }
 
+// Newest by creation, not by freeing, although the older one fits exactly.
 TEST(DxfPublicStorage, ReuseTakesTheNewestFreeBlockZeroFilled) {
-    for (bool freeNewestFirst : {false, true}) {  // newest by creation, not by freeing
-        Pool p;
-        unsigned char* older = p.alloc(60);
-        unsigned char* newer = p.alloc(100);
-        std::fill(older, older + 60, 'x');
-        std::fill(newer, newer + 100, 'y');
-        p.free(freeNewestFirst ? newer : older + 59);  // any address inside frees it
-        p.free(freeNewestFirst ? older + 59 : newer + 50);
-        p.host.log.clear();
-        EXPECT_EQ(p.alloc(60), newer);  // although the older one fits exactly
-        EXPECT_TRUE(allZero(newer, 100));
-        EXPECT_EQ(p.length(newer + 99), 60);  // capacity still 100, length the request
-        EXPECT_EQ(p.alloc(60), older);
-        EXPECT_TRUE(allZero(older, 60));
-        EXPECT_TRUE(p.host.log.empty());
-    }
+    Pool p;
+    unsigned char* older = p.alloc(60);
+    unsigned char* newer = p.alloc(100);
+    std::fill(newer, newer + 100, 'y');
+    p.free(newer + 50);  // any address inside frees it
+    p.free(older);
+    p.host.log.clear();
+    EXPECT_EQ(p.alloc(60), newer);
+    EXPECT_TRUE(allZero(newer, 100));
+    EXPECT_EQ(p.length(newer + 99), 60);  // capacity still 100, length the request
+    EXPECT_EQ(p.alloc(60), older);
+    EXPECT_TRUE(p.host.log.empty());
 }
 
 TEST(DxfPublicStorage, GrowthOfFreeBlocksAndOfBlocksInUse) {
@@ -90,51 +109,26 @@ TEST(DxfPublicStorage, GrowthOfFreeBlocksAndOfBlocksInUse) {
     // Too small for the request: resized to capacity + request, zero-filled, capacity kept.
     unsigned char* grown = p.alloc(300);
     ASSERT_EQ(p.host.log.size(), 1u);
-    EXPECT_EQ(p.host.log[0].op, Op::Realloc);
-    EXPECT_EQ(p.host.log[0].pointer, block);
-    EXPECT_EQ(p.host.log[0].a, 400);
+    EXPECT_TRUE(p.last().op == Op::Realloc && p.last().pointer == block && p.last().a == 400);
     EXPECT_TRUE(allZero(grown, 400));
     EXPECT_EQ(p.length(grown + 99), 300);
     EXPECT_EQ(p.length(grown + 100), 0);
-    // Grown in use by less than its memory holds (100 + 300 bytes): left as it is.
-    EXPECT_EQ(p.pool->growBlock(p.pool, grown, 5), grown);
+    EXPECT_EQ(p.grow(grown, 5), grown);  // its memory holds 100 + 300 bytes: left as it is
     EXPECT_EQ(p.host.log.size(), 1u);
-
     // A failed resize leaves the block free with its memory, found and reused when it fits.
     p.free(grown);
     p.host.allocFault.failAt = p.host.allocFault.calls;
     EXPECT_EQ(p.alloc(500), nullptr);
     int32_t offset = -1;
-    EXPECT_EQ(p.pool->blockBase(p.pool, &offset, grown + 10), grown);
+    EXPECT_EQ(p.base(grown + 10, &offset), grown);
     EXPECT_EQ(offset, 10);
     EXPECT_EQ(p.alloc(100), grown);
-
     // A block in use keeps its contents and gets room for the extra bytes and the spare one.
     std::fill(grown, grown + 100, 'a');
-    grown = static_cast<unsigned char*>(p.pool->growBlock(p.pool, grown + 3, 400));
+    grown = p.grow(grown + 3, 400);
     ASSERT_NE(grown, nullptr);
     EXPECT_EQ(std::count(grown, grown + 100, 'a'), 100);
     EXPECT_TRUE(allZero(grown + 100, 401));
-}
-
-TEST(DxfPublicStorage, AddressesInNoBlockAreIgnored) {
-    Pool p;
-    unsigned char* empty = p.alloc(0);  // capacity 0 holds no address: never found
-    EXPECT_EQ(p.lastSize(), 1);
-    void* raw = p.pool->hostAlloc(p.pool, 2048);  // untracked: the record's receiver frees it
-    EXPECT_EQ(p.host.log.back().op, Op::RawAlloc);
-    EXPECT_EQ(p.host.log.back().a, 2048);
-    int32_t outside = 0;
-    for (void* address : {static_cast<void*>(&outside), static_cast<void*>(empty), raw}) {
-        int32_t offset = -5;
-        EXPECT_EQ(p.pool->blockBase(p.pool, &offset, address), nullptr);
-        EXPECT_EQ(offset, 0);
-        EXPECT_EQ(p.length(address), 0);
-        EXPECT_EQ(p.pool->growBlock(p.pool, address, 8), nullptr);
-        p.free(address);
-    }
-    EXPECT_NE(p.alloc(0), empty);  // so never reused either
-    EXPECT_EQ(p.host.rawBlocksLive(), 1);
 }
 
 TEST(DxfPublicStorage, TeardownGoesNewestFirstMemoryBeforeRecord) {
@@ -144,9 +138,8 @@ TEST(DxfPublicStorage, TeardownGoesNewestFirstMemoryBeforeRecord) {
     void* b = p.alloc(50);  // moved by the resize: the new memory is freed
     void* c = p.alloc(30);
     std::vector<const void*> made, freed;  // the record and memory of each block
-    for (const auto& call : p.host.log) {
+    for (const auto& call : p.host.log)
         if (call.op == Op::Calloc) made.push_back(call.result);
-    }
     ASSERT_EQ(made.size(), 6u);
     const std::vector<const void*> expected = {c,       made[4],         b,     made[2], a,
                                                made[0], p.pool->context, p.pool};
@@ -168,14 +161,12 @@ TEST(DxfPublicStorage, OtherModesRoundSmallSizesUp) {
     }
     p.free(p.alloc(100));  // 256 bytes: too small for 300, grown by 1024
     ASSERT_NE(p.alloc(300), nullptr);
-    EXPECT_EQ(p.host.log.back().op, Op::Realloc);
-    EXPECT_EQ(p.host.log.back().a, 1280);
+    EXPECT_TRUE(p.last().op == Op::Realloc && p.last().a == 1280);
 }
 
-// Thousands of random allocations, frees (of any address, twice, or of none), growths and
-// failed host allocations, checked against a walk over every block, newest first: the
-// block reused, the memory resized, and the block found for addresses in, around and
-// between blocks.
+// Random allocations, frees (of any address, twice, or of none), growths and failed host
+// allocations, checked against a walk over every block, newest first: the block reused,
+// the memory resized, and the block found for addresses in, around and between blocks.
 TEST(DxfPublicStorage, LookupsAgreeWithAWalkOverEveryBlock) {
     struct Block {
         unsigned char* memory;
@@ -185,28 +176,21 @@ TEST(DxfPublicStorage, LookupsAgreeWithAWalkOverEveryBlock) {
     for (uint32_t seed : {1u, 2u, 3u}) {
         SCOPED_TRACE(seed);
         std::mt19937 random(seed);
-        auto below = [&](int32_t n) {
-            return static_cast<int32_t>(random() % static_cast<uint32_t>(n));
-        };
+        auto below = [&](size_t n) { return static_cast<int32_t>(random() % n); };
         Pool p;
         std::vector<Block> made;  // in creation order
-        auto holder = [&](uintptr_t address) -> Block* {
-            for (auto b = made.rbegin(); b != made.rend(); ++b) {
-                const uintptr_t base = reinterpret_cast<uintptr_t>(b->memory);
-                if (base <= address && address - base < static_cast<uintptr_t>(b->capacity))
-                    return &*b;
-            }
+        auto holder = [&](uintptr_t at) -> Block* {
+            for (auto b = made.rbegin(); b != made.rend(); ++b)
+                if (at - reinterpret_cast<uintptr_t>(b->memory) < size_t(b->capacity)) return &*b;
             return nullptr;
         };
         auto someAddress = [&]() {  // in a block, a byte before or after one, or in none
             if (made.empty() || below(16) == 0) return reinterpret_cast<uintptr_t>(&made);
-            const Block& b = made[static_cast<size_t>(below(static_cast<int32_t>(made.size())))];
-            return reinterpret_cast<uintptr_t>(b.memory) +
-                   static_cast<uintptr_t>(below(b.capacity + 2)) - 1;
+            const Block& b = made[size_t(below(made.size()))];
+            return reinterpret_cast<uintptr_t>(b.memory) - 1 + size_t(below(b.capacity + 2u));
         };
         auto resized = [&](const unsigned char* memory) {  // by the host's last call
-            return !p.host.log.empty() && p.host.log.back().op == Op::Realloc &&
-                   p.host.log.back().pointer == memory;
+            return !p.host.log.empty() && p.last().op == Op::Realloc && p.last().pointer == memory;
         };
         for (int step = 0; step < 3000; ++step) {
             SCOPED_TRACE(step);
@@ -215,39 +199,31 @@ TEST(DxfPublicStorage, LookupsAgreeWithAWalkOverEveryBlock) {
             const int32_t action = below(3);
             if (action == 0) {  // the newest free block, grown when too small, else a new one
                 const int32_t size = below(8) == 0 ? 0 : below(300);
-                Block* reuse = nullptr;
-                for (auto b = made.rbegin(); b != made.rend() && reuse == nullptr; ++b)
-                    if (b->isFree) reuse = &*b;
+                auto reuse = std::find_if(made.rbegin(), made.rend(),
+                                          [](const Block& b) { return b.isFree; });
                 unsigned char* got = p.alloc(size);
-                if (reuse != nullptr) {  // too small, it is resized; else handed out as it is
-                    ASSERT_TRUE(reuse->capacity < size ? resized(reuse->memory)
-                                                       : got == reuse->memory);
-                }
+                const bool reused = reuse != made.rend();
+                ASSERT_TRUE(!reused || (reuse->capacity < size ? resized(reuse->memory)
+                                                               : got == reuse->memory));
                 if (got == nullptr) continue;  // the host failed: a reused block stays free
                 ASSERT_TRUE(allZero(got, size));
                 std::fill(got, got + size, 0xEE);
-                if (reuse != nullptr) {
-                    *reuse = Block{got, reuse->capacity, size, false};
-                } else {
-                    made.push_back(Block{got, size, size, false});
-                }
+                if (reused) *reuse = Block{got, reuse->capacity, size, false};
+                if (!reused) made.push_back(Block{got, size, size, false});
             } else if (action == 1) {
                 const uintptr_t address = someAddress();
                 if (Block* b = holder(address)) b->isFree = true;
                 p.free(reinterpret_cast<void*>(address));
-            } else {  // a block in use grows, and may move
-                Block* b = holder(someAddress());
-                if (b == nullptr || b->isFree) continue;
-                void* got = p.pool->growBlock(p.pool, b->memory + below(b->capacity), below(400));
+            } else if (Block* b = holder(someAddress()); b != nullptr && !b->isFree) {
+                unsigned char* got = p.grow(b->memory + below(size_t(b->capacity)), below(400));
                 ASSERT_TRUE(got == nullptr || got == b->memory || resized(b->memory));
-                if (got != nullptr) b->memory = static_cast<unsigned char*>(got);
+                if (got != nullptr) b->memory = got;  // a block in use may move
             }
             for (int probe = 0; probe < 4; ++probe) {
                 void* address = reinterpret_cast<void*>(someAddress());
                 const Block* expected = holder(reinterpret_cast<uintptr_t>(address));
                 int32_t offset;
-                ASSERT_EQ(p.pool->blockBase(p.pool, &offset, address),
-                          expected ? expected->memory : nullptr);
+                ASSERT_EQ(p.base(address, &offset), expected ? expected->memory : nullptr);
                 ASSERT_EQ(p.length(address), expected ? expected->requested : 0);
             }
         }

@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "Encoding.hpp"
-#include "FakeHost.hpp"
 #include "Json.hpp"
 #include "Transcript.hpp"
 
@@ -24,8 +22,8 @@ const std::string kFffd = "\xEF\xBF\xBD";  // U+FFFD, the replacement character
 // complete an escape ('0') or a two-byte character ('\\'): it must not be looked at.
 std::string utf8(const std::string& from, const std::string& bytes) {
     TextConverter converter;
-    std::string error, out[2];
-    EXPECT_TRUE(converter.open(from, &error)) << error;
+    std::string out[2];
+    EXPECT_TRUE(converter.open(from, nullptr)) << from;
     for (int k = 0; k < 2; ++k) {
         const std::string padded = bytes + "0\\"[k];
         converter.toUtf8(std::string_view(padded.data(), bytes.size()), &out[k]);
@@ -64,17 +62,14 @@ bool isJsonString(std::string_view s) {
 }
 
 TEST(HostEncodingDrawings, EachTestDrawingReadsAsItsExpectedUtf8) {
-    const char* const drawings[][2] = {
-        {"shiftjis", "CP932"}, {"cp1252", "CP1252"}, {"utf8", "UTF-8"}};
+    const char* const drawings[][2] = {{"shiftjis", "CP932"}, {"cp1252", "CP1252"}, {"utf8", "UTF-8"}};
     for (const auto& drawing : drawings) {
-        SCOPED_TRACE(drawing[0]);
         const std::string base = std::string(WQ_SOURCE_DIR) + "/tests/drawings/" + drawing[0];
         std::string bytes, expected, text;
         ASSERT_TRUE(wqhost::readFile(base + ".dxf", &bytes));
         ASSERT_TRUE(wqhost::readFile(base + ".utf8", &expected));
         const DrawingEncoding encoding = scanHeader(bytes.data(), bytes.size());
-        EXPECT_EQ(encoding.codePage, drawing[1]);
-        EXPECT_TRUE(encoding.fromHeader);
+        EXPECT_TRUE(encoding.codePage == drawing[1] && encoding.fromHeader) << drawing[0];
         TextConverter converter;
         ASSERT_TRUE(converter.open(encoding.codePage, nullptr));
         wqtest::FakeHost host(bytes);
@@ -86,55 +81,44 @@ TEST(HostEncodingDrawings, EachTestDrawingReadsAsItsExpectedUtf8) {
             converter.toUtf8(value, &text);
             text += '\n';
         }
-        EXPECT_EQ(text, expected);
+        EXPECT_EQ(text, expected) << drawing[0];
     }
 }
 
 TEST(HostEncodingHeader, CodePageFromVersionAndDwgCodePage) {
+    const std::string crLf = "  0\r\nSECTION\r\n  2\r\nHEADER\r\n  9\r\n$ACADVER\r\n  1\r\nAC1015\r\n"
+                             "  9\r\n$DWGCODEPAGE\r\n  3\r\nANSI_932\r\n  0\r\nENDSEC\r\n";
     const struct {
         std::string document, codePage, dwgCodePage, acadVersion;
         bool fromHeader;
     } cases[] = {
-        {"  0\r\nSECTION\r\n  2\r\nHEADER\r\n  9\r\n$ACADVER\r\n  1\r\nAC1015\r\n  9\r\n"
-         "$DWGCODEPAGE\r\n  3\r\nANSI_932\r\n  0\r\nENDSEC\r\n",
-         "CP932", "ANSI_932", "AC1015", true},
-        {"999\nmade by hand\n\t0 \nSECTION\n 2\nheader\n9\n$dwgcodepage\n3\n  ansi_1251 \n",
-         "CP1251", "ansi_1251", "", true},
-        {"0\rSECTION\r2\rHEADER\r9\r$DWGCODEPAGE\r3\rDOS866\r0\rENDSEC\r", "CP866", "DOS866", "",
-         true},
-        {"\xEF\xBB\xBF  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1021\n  9\n$DWGCODEPAGE\n"
-         "  3\nANSI_932\n  0\nENDSEC\n",
+        {crLf, "CP932", "ANSI_932", "AC1015", true},
+        {"999\nby hand\n\t0 \nSECTION\n 2\nheader\n9\n$dwgcodepage\n3\n  ansi_1251 \n", "CP1251",
+         "ansi_1251", "", true},
+        {"0\rSECTION\r2\rHEADER\r9\r$DWGCODEPAGE\r3\rDOS866\r0\rENDSEC\r", "CP866", "DOS866", "", true},
+        {"\xEF\xBB\xBF 0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1021\n9\n$DWGCODEPAGE\n3\nANSI_932\n",
          "UTF-8", "ANSI_932", "AC1021", true},
-        {"0\nSECTION\n2\nHEADER\n9\n$DWGCODEPAGE\n3\nANSI_9999\n0\nENDSEC\n", "CP1252", "ANSI_9999",
-         "", false},
+        {"0\nSECTION\n2\nHEADER\n9\n$DWGCODEPAGE\n3\nANSI_9999\n", "CP1252", "ANSI_9999", "", false},
         // A header after another section, a code page after the header's end, binary DXF.
-        {"0\nSECTION\n2\nENTITIES\n0\nENDSEC\n0\nSECTION\n2\nHEADER\n9\n$DWGCODEPAGE\n3\n"
-         "ANSI_932\n",
+        {"0\nSECTION\n2\nENTITIES\n0\nENDSEC\n0\nSECTION\n2\nHEADER\n9\n$DWGCODEPAGE\n3\nANSI_932\n",
          "CP1252", "", "", false},
         {"0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1009\n0\nENDSEC\n0\nSECTION\n2\nTABLES\n9\n"
-         "$DWGCODEPAGE\n3\nANSI_932\n",
-         "CP1252", "", "AC1009", false},
+         "$DWGCODEPAGE\n3\nANSI_932\n", "CP1252", "", "AC1009", false},
         {std::string("AutoCAD Binary DXF\r\n\x1A\0", 22), "CP1252", "", "", false},
         {"", "CP1252", "", "", false}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.document);
         const DrawingEncoding found = scanHeader(c.document.data(), c.document.size());
-        EXPECT_EQ(found.codePage, c.codePage);
-        EXPECT_EQ(found.dwgCodePage, c.dwgCodePage);
-        EXPECT_EQ(found.acadVersion, c.acadVersion);
-        EXPECT_EQ(found.fromHeader, c.fromHeader);
+        EXPECT_EQ(found.codePage, c.codePage) << c.document;
+        EXPECT_EQ(found.dwgCodePage, c.dwgCodePage) << c.document;
+        EXPECT_EQ(found.acadVersion, c.acadVersion) << c.document;
+        EXPECT_EQ(found.fromHeader, c.fromHeader) << c.document;
     }
-}
-
-TEST(HostEncodingHeader, EveryPrefixIsReadOnlyAsFarAsItsLastWholeLine) {
-    const std::string header =
-        "  0\r\nSECTION\r\n  2\r\nHEADER\r\n  9\r\n$ACADVER\r\n  1\r\nAC1015"
-        "\r\n  9\r\n$DWGCODEPAGE\r\n  3\r\nANSI_932\r\n  0\r\nENDSEC\r\n";
-    // A CR ends its line even when the LF after it is cut off.
-    const size_t versionEnds = header.find("AC1015") + 7, pageEnds = header.find("ANSI_932") + 9;
-    for (size_t n = 0; n <= header.size(); ++n) {
+    // Every prefix is read as far as its last whole line; a CR ends its line even when the
+    // LF after it is cut off.
+    const size_t versionEnds = crLf.find("AC1015") + 7, pageEnds = crLf.find("ANSI_932") + 9;
+    for (size_t n = 0; n <= crLf.size(); ++n) {
         // Exactly n bytes, so a read past them shows under the address sanitizer.
-        const std::vector<char> prefix(header.begin(), header.begin() + static_cast<long>(n));
+        const std::vector<char> prefix(crLf.begin(), crLf.begin() + static_cast<long>(n));
         const DrawingEncoding found = scanHeader(prefix.data(), n);
         EXPECT_EQ(found.acadVersion, n >= versionEnds ? "AC1015" : "") << n;
         EXPECT_EQ(found.codePage, n >= pageEnds ? "CP932" : "CP1252") << n;
@@ -143,9 +127,9 @@ TEST(HostEncodingHeader, EveryPrefixIsReadOnlyAsFarAsItsLastWholeLine) {
 
 TEST(HostEncodingHeader, EveryCodePageNameMapsToAnIconvName) {
     // Every value drawings write, opened by the converter (so by iconv_open as well).
-    std::vector<std::string> names = {"ANSI_874",  "ANSI_932", "ANSI_936",  "ANSI_949", "ANSI_950",
-                                      "ANSI_1361", "DOS932",   "MACINTOSH", "BIG5",     "GB2312",
-                                      "KSC5601",   "JOHAB",    "ASCII",     "UTF8"};
+    std::vector<std::string> names = {"ANSI_874", "ANSI_932", "ANSI_936", "ANSI_949", "ANSI_950",
+                                      "ANSI_1361", "DOS932", "MACINTOSH", "BIG5", "GB2312",
+                                      "KSC5601", "JOHAB", "ASCII", "UTF8", " ansi_932\t"};
     for (int n = 1250; n <= 1258; ++n) names.push_back("ANSI_" + std::to_string(n));
     for (int n : {437, 850, 852, 855, 857, 860, 861, 863, 864, 865, 866, 869})
         names.push_back("DOS" + std::to_string(n));
@@ -155,14 +139,17 @@ TEST(HostEncodingHeader, EveryCodePageNameMapsToAnIconvName) {
         const std::string found = wqhost::iconvNameForCodePage(name);
         EXPECT_TRUE(!found.empty() && TextConverter().open(found, nullptr)) << name << found;
     }
-    EXPECT_EQ(wqhost::iconvNameForCodePage(" ansi_932\t"), "CP932");
-    EXPECT_EQ(wqhost::iconvNameForCodePage("dos932"), "CP932");
-    EXPECT_EQ(wqhost::iconvNameForCodePage("ANSI_1200"), "");
-    EXPECT_EQ(wqhost::iconvNameForCodePage("ANSI_93"), "");
+    for (const char* unknown : {"ANSI_1200", "ANSI_93"}) {
+        EXPECT_EQ(wqhost::iconvNameForCodePage(unknown), "") << unknown;
+    }
 }
 
-TEST(HostEncodingConvert, CodePagesTwoByteCharactersAndTheBackslashTrailByte) {
-    const char* const cases[][3] = {
+TEST(HostEncodingConvert, CodePagesBadBytesAndEscapes) {
+    const std::string r = kFffd;
+    const struct {
+        const char* from;  // null: every one of CP1252, CP932 and UTF-8
+        std::string bytes, expected;
+    } cases[] = {
         {"CP932", "\x83\x5C\x81\x40\x95\x5C", "ソ\u3000表"},
         {"CP932", "\x83\x5CU+00E9", "ソU+00E9"},  // a trail byte never opens an escape
         {"CP932", "\x83\x5C\\U+00E9 \xB1", "ソé ｱ"},
@@ -172,46 +159,27 @@ TEST(HostEncodingConvert, CodePagesTwoByteCharactersAndTheBackslashTrailByte) {
         {"CP1252", "\x80 B\xFCro Ma\xDFstab \x9F", "€ Büro Maßstab Ÿ"},
         {"CP437", "\x81\xE1\\U+00FC", "üßü"},
         {"CP1258", "x\xC3", "xĂ"},  // held back to see whether an accent follows
-        {"UTF-8", "B\xC3\xBCro \xF0\x9F\x93\x90", "Büro 📐"}};
-    for (const auto& c : cases) EXPECT_EQ(utf8(c[0], c[1]), c[2]) << c[0] << " " << c[1];
-}
-
-TEST(HostEncodingConvert, EachUnconvertibleByteIsOneReplacement) {
-    const std::string& r = kFffd;
-    const struct {
-        const char* from;
-        std::string bytes, expected;
-    } cases[] = {{"CP1252", "\x81\x8D\x8F\x90\x9D", r + r + r + r + r},
-                 {"CP932", "A\x85@B", "A" + r + "@B"},  // the second byte is read again
-                 {"CP932", "\x85\\U+00E9", r + "é"},
-                 {"CP932", "\x83\x5C\x83", "ソ" + r},  // cut short by the end of the value
-                 {"UTF-8", "\xE2\x82-\xE2\x82\\U+00FC", r + "-" + r + "ü"},
-                 {"UTF-8", "\xC0\xAF\xED\xA0\x80", r + r + r + r + r},
-                 {"UTF-8", "\xF4\x90\x80\x80\xF0\x9F\x93", r + r + r + r + r}};
-    for (const auto& c : cases) EXPECT_EQ(utf8(c.from, c.bytes), c.expected) << c.bytes;
-}
-
-TEST(HostEncodingConvert, UnicodeEscapesInEveryCodePage) {
-    const std::string& r = kFffd;
-    const std::string cases[][2] = {{"\\U+00FC", "ü"},
-                                    {"\\U+00fcber", "über"},
-                                    {"x\\U+00FC5", "xü5"},
-                                    {"\\U+00F", "\\U+00F"},
-                                    {"\\U+00G1", "\\U+00G1"},
-                                    {"\\U+", "\\U+"},
-                                    {"\\", "\\"},
-                                    {"\\u+00FC", "\\u+00FC"},
-                                    {"\\\\U+00FC", "\\ü"},
-                                    {"\\U+20AC\\U+00FC", "€ü"},
-                                    {"\\U+D83D\\U+DCD0", "📐"},
-                                    {"\\U+DBFF\\U+DFFF", "\U0010FFFF"},
-                                    {"\\U+D83D", r},
-                                    {"\\U+DCD0\\U+D83D", r + r},
-                                    {"\\U+D83D\\U+0041", r + "A"},
-                                    {"\\U+D83Dx", r + "x"},
-                                    {"\\U+0000", r}};
-    for (const char* from : {"CP1252", "CP932", "UTF-8"}) {
-        for (const auto& c : cases) EXPECT_EQ(utf8(from, c[0]), c[1]) << from << c[0];
+        {"UTF-8", "B\xC3\xBCro \xF0\x9F\x93\x90", "Büro 📐"},
+        // Each byte that does not convert is one replacement character.
+        {"CP1252", "\x81\x8D\x8F\x90\x9D", r + r + r + r + r},
+        {"CP932", "A\x85@B", "A" + r + "@B"},  // the second byte is read again
+        {"CP932", "\x85\\U+00E9", r + "é"},
+        {"CP932", "\x83\x5C\x83", "ソ" + r},  // cut short by the end of the value
+        {"UTF-8", "\xE2\x82-\xE2\x82\\U+00FC", r + "-" + r + "ü"},
+        {"UTF-8", "\xC0\xAF\xED\xA0\x80", r + r + r + r + r},
+        {"UTF-8", "\xF4\x90\x80\x80\xF0\x9F\x93", r + r + r + r + r},
+        {nullptr, "\\U+00fcber x\\U+00FC5 \\\\U+00FC", "über xü5 \\ü"},
+        {nullptr, "\\U+ \\U+00G1 \\u+00FC \\U+00F", "\\U+ \\U+00G1 \\u+00FC \\U+00F"},
+        {nullptr, "\\", "\\"},
+        {nullptr, "\\U+20AC\\U+D83D\\U+DCD0\\U+DBFF\\U+DFFF", "€📐\U0010FFFF"},
+        {nullptr, "\\U+D83D", r},
+        {nullptr, "\\U+DCD0\\U+D83D\\U+0041\\U+D83Dx\\U+0000", r + r + "A" + r + "x" + r}};
+    for (const auto& c : cases) {
+        for (const char* from : {"CP1252", "CP932", "UTF-8"}) {
+            if (c.from != nullptr) from = c.from;
+            EXPECT_EQ(utf8(from, c.bytes), c.expected) << from << " " << c.bytes;
+            if (c.from != nullptr) break;
+        }
     }
 }
 
@@ -231,32 +199,26 @@ TEST(HostEncodingConvert, LongValuesAcrossTheBufferAndMovedConverters) {
         moved.toUtf8(bytes, &out);
         EXPECT_EQ(out, expected) << count;
     }
+    // The moved-from converter reads UTF-8, as a new one does; a failed open keeps the code
+    // page, and code pages that are not ASCII-based fail.
     TextConverter converter, taken;
-    ASSERT_TRUE(converter.open("SHIFT_JIS", nullptr));
-    taken = std::move(converter);  // the moved-from one reads UTF-8, as a new one does
     std::string out, error;
+    ASSERT_TRUE(converter.open("SHIFT_JIS", nullptr));
+    taken = std::move(converter);
     converter.toUtf8("~\xFC\\", &out);
     taken.toUtf8("~", &out);
-    EXPECT_EQ(out, "~" + kFffd + "\\‾");
     EXPECT_FALSE(converter.open("NO-SUCH-CODE-PAGE", &error));
     EXPECT_NE(error.find("NO-SUCH-CODE-PAGE"), std::string::npos);
     ASSERT_TRUE(converter.open("CP1252", nullptr));
-    EXPECT_FALSE(converter.open("UTF-16LE", &error));  // not ASCII-based
-    EXPECT_FALSE(converter.open("ISO-2022-JP", &error));
-    out.clear();
-    converter.toUtf8("\xFC", &out);  // a failed open kept the code page
-    EXPECT_EQ(out, "ü");
+    EXPECT_FALSE(converter.open("UTF-16LE", &error) || converter.open("ISO-2022-JP", &error));
+    converter.toUtf8("\xFC", &out);
+    EXPECT_EQ(out, "~" + kFffd + "\\‾ü");
 }
 
 TEST(HostEncodingJson, ControlCharactersQuotesAndBadBytesAreEscaped) {
-    std::string controls, out;
-    for (char c = 0; c < 0x20; ++c) controls.push_back(c);
-    wqhost::appendJsonString(&out, controls + "\"\\/\x7F\xFFé");
-    EXPECT_EQ(out,
-              "\"\\u0000\\u0001\\u0002\\u0003\\u0004\\u0005\\u0006\\u0007\\b\\t\\n\\u000b\\f\\r"
-              "\\u000e\\u000f\\u0010\\u0011\\u0012\\u0013\\u0014\\u0015\\u0016\\u0017\\u0018"
-              "\\u0019\\u001a\\u001b\\u001c\\u001d\\u001e\\u001f\\\"\\\\/\x7F" +
-                  kFffd + "é\"");
+    std::string out;
+    wqhost::appendJsonString(&out, std::string(1, 0) + "\x01\b\t\n\x0B\f\r\x1F\"\\/\x7F\xFF\xC3\xA9");
+    EXPECT_EQ(out, "\"\\u0000\\u0001\\b\\t\\n\\u000b\\f\\r\\u001f\\\"\\\\/\x7F" + kFffd + "é\"");
 }
 
 TEST(HostEncodingJson, EveryShortByteStringComesOutValid) {
@@ -265,13 +227,10 @@ TEST(HostEncodingJson, EveryShortByteStringComesOutValid) {
     const char edges[] = "\x00\x22\x5C\x7F\x80\x8F\x90\x9F\xA0\xBF\xC0\xC2\xE0\xED\xF0\xF4";
     std::vector<std::string> inputs;
     for (int a = 0; a < 256; ++a) {
-        for (int b = 0; b < 256; ++b)
-            inputs.push_back({static_cast<char>(a), static_cast<char>(b)});
-        for (size_t b = 0; b < 16; ++b) {
-            for (size_t c = 0; c < 16; ++c) {
-                inputs.push_back({static_cast<char>(a), edges[b], edges[c]});
-                for (char d : {'\x80', '\xBF', 'A'}) inputs.push_back(inputs.back() + d);
-            }
+        for (int b = 0; b < 256; ++b) inputs.push_back({static_cast<char>(a), static_cast<char>(b)});
+        for (size_t b = 0; b < 16 * 16; ++b) {
+            inputs.push_back({static_cast<char>(a), edges[b / 16], edges[b % 16]});
+            for (char d : {'\x80', '\xBF', 'A'}) inputs.push_back(inputs.back() + d);
         }
     }
     for (const std::string& input : inputs) {
@@ -280,9 +239,7 @@ TEST(HostEncodingJson, EveryShortByteStringComesOutValid) {
         wqhost::appendJsonString(&json, input);
         ASSERT_TRUE(isValidUtf8(repaired)) << testing::PrintToString(input);
         ASSERT_TRUE(isJsonString(json)) << testing::PrintToString(input);
-        if (isValidUtf8(input)) {
-            ASSERT_EQ(repaired, input);
-        }
+        ASSERT_TRUE(!isValidUtf8(input) || repaired == input) << testing::PrintToString(input);
     }
 }
 

@@ -20,17 +20,13 @@
 
 namespace {
 
-using wqhost::MallocServices;
-
 struct Services {
-    MallocServices s;
+    wqhost::MallocServices s;
     uintptr_t queue = 0;
     Services() { wqhost::initMallocServices(&s); }
     ~Services() { wqhost::finishMallocServices(&s); }
     OutputRecord* make(int32_t kind) { return s.table.newRecord(&s.table, kind); }
-    void put(OutputRecord* r, int32_t position) {
-        s.table.putRecord(&s.table, &queue, r, position);
-    }
+    void put(OutputRecord* r, int32_t at) { s.table.putRecord(&s.table, &queue, r, at); }
     OutputRecord* take() { return s.table.takeRecord(&s.table, &queue, 0); }
 };
 
@@ -38,52 +34,30 @@ struct Services {
 std::string writeTempFile(const std::string& bytes) {
     char path[] = "/tmp/wqhostXXXXXX";
     const int fd = mkstemp(path);
-    EXPECT_GE(fd, 0);
     EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     close(fd);
     return path;
 }
 
-TEST(MallocServicesQueue, HeadPutsAndAppendsComeOutInOrder) {
+TEST(MallocServices, QueueOrderAndRecordsTrackedUntilReleased) {
     Services h;
-    OutputRecord* a = h.make(41);
-    OutputRecord* b = h.make(48);
-    OutputRecord* start = h.make(38);
-    OutputRecord* c = h.make(1);
+    OutputRecord *a = h.make(41), *b = h.make(48), *start = h.make(38), *c = h.make(1);
     h.put(a, -1);
     h.put(b, -1);
     h.put(start, 0);  // goes before what is waiting, and appends still go to the end
     h.put(c, -1);
-    EXPECT_EQ(h.take(), start);
-    EXPECT_EQ(h.take(), a);
-    EXPECT_EQ(h.take(), b);
-    EXPECT_EQ(h.take(), c);
-    EXPECT_EQ(h.take(), nullptr);
+    for (OutputRecord* want : {start, a, b, c, static_cast<OutputRecord*>(nullptr)}) {
+        EXPECT_EQ(h.take(), want);
+    }
     EXPECT_EQ(h.queue, 0u);
-    // The queue works again once it has run empty.
-    h.put(a, -1);
-    h.put(b, -1);
+    h.put(a, -1);  // the queue works again once it has run empty
     EXPECT_EQ(h.take(), a);
-    h.put(c, -1);
-    EXPECT_EQ(h.take(), b);
-    EXPECT_EQ(h.take(), c);
-}
-
-TEST(MallocServicesQueue, RecordsAndTextsAreTrackedUntilReleased) {
-    Services h;
-    OutputRecord* text = h.make(41);
-    text->text = static_cast<char*>(h.s.table.rawAlloc(&h.s.table, 2048));
-    OutputRecord* end = h.make(48);
-    h.s.table.rawAlloc(&h.s.table, 2048);  // a buffer the plug-in never attached to a record
-    EXPECT_EQ(wqhost::recordKind(text), 41);
-    EXPECT_EQ(h.s.recordsLive, 2);
-    EXPECT_EQ(h.s.rawLive, 2);
-    wqhost::releaseRecord(&h.s, text);
-    EXPECT_EQ(h.s.recordsLive, 1);
-    EXPECT_EQ(h.s.rawLive, 1);
-    wqhost::releaseRecord(&h.s, end);
-    EXPECT_EQ(h.s.recordsLive, 0);
-    // finishMallocServices, in the destructor, frees the orphan buffer.
+    a->text = static_cast<char*>(h.s.table.rawAlloc(&h.s.table, 2048));
+    h.s.table.rawAlloc(&h.s.table, 2048);  // a buffer never attached: finishing frees it
+    EXPECT_EQ(wqhost::recordKind(a), 41);
+    EXPECT_TRUE(h.s.recordsLive == 4 && h.s.rawLive == 2);
+    wqhost::releaseRecord(&h.s, a);
+    EXPECT_TRUE(h.s.recordsLive == 3 && h.s.rawLive == 1);
 }
 
 TEST(MemoryStream, SeekTellReadStayWithinTheDocument) {
@@ -94,95 +68,46 @@ TEST(MemoryStream, SeekTellReadStayWithinTheDocument) {
     char buffer[32];
     EXPECT_EQ(s->read(s, buffer, 4), 0) << "reads before open give nothing";
     ASSERT_EQ(s->open(s), 1);
-    EXPECT_EQ(s->seek(s, 0, 2), 1);
-    EXPECT_EQ(s->tell(s), 10);
-    EXPECT_EQ(s->read(s, buffer, 4), 0);
-    EXPECT_EQ(s->seek(s, 11, 0), 0) << "past the end";
-    EXPECT_EQ(s->seek(s, -1, 0), 0);
-    EXPECT_EQ(s->tell(s), 10);
+    EXPECT_TRUE(s->seek(s, 0, 2) == 1 && s->tell(s) == 10 && s->read(s, buffer, 4) == 0);
+    EXPECT_TRUE(s->seek(s, 11, 0) == 0 && s->seek(s, -1, 0) == 0 && s->tell(s) == 10);
     ASSERT_EQ(s->seek(s, 2, 0), 1);
     EXPECT_EQ(s->read(s, buffer, 32), 8);
     EXPECT_EQ(std::string(buffer, 8), "SECTION\n");
     s->close(s);
 }
 
-TEST(FileStream, ReadsAFileAndReportsAMissingOne) {
-    const std::string file = writeTempFile("  0\r\nEOF\r\n");
-    const char* path = file.c_str();
-
-    wqhost::FileStream f;
-    wqhost::initFileStream(&f, path);
-    HostStream* s = &f.table;
-    ASSERT_NE(s->open(s), 0);
-    EXPECT_EQ(s->seek(s, 0, 2), 1);
-    EXPECT_EQ(s->tell(s), 10);
-    EXPECT_EQ(s->seek(s, 5, 0), 1);
-    char buffer[16];
-    EXPECT_EQ(s->read(s, buffer, 16), 5);
-    EXPECT_EQ(std::string(buffer, 5), "EOF\r\n");
-    EXPECT_EQ(s->read(s, buffer, 16), 0);
-    wqhost::finishFileStream(&f);
-    EXPECT_EQ(f.fd, -1);
-    std::remove(path);
-
-    wqhost::FileStream missing;
-    wqhost::initFileStream(&missing, path);
-    EXPECT_EQ(missing.table.open(&missing.table), 0);
-    EXPECT_NE(missing.lastError, 0);
-}
-
-// The window must give the same bytes as the file wherever a read starts and ends: across
-// the window's edge, backwards, at the end, and larger than the window itself.
+// The window gives the same bytes as the file wherever a read starts and ends: across the
+// window's edge, backwards, at the end, and larger than the window itself.
 TEST(FileStream, WindowedReadsMatchTheFileEverywhere) {
     std::string doc(3 * wqhost::kFileWindowBytes + 123, '\0');
     for (size_t i = 0; i < doc.size(); ++i) doc[i] = static_cast<char>(i * 7919 % 251);
-    const std::string file = writeTempFile(doc);
-    const char* path = file.c_str();
-
+    const std::string path = writeTempFile(doc);
     wqhost::FileStream f;
-    wqhost::initFileStream(&f, path);
+    wqhost::initFileStream(&f, path.c_str());
     HostStream* s = &f.table;
     ASSERT_NE(s->open(s), 0);
-    const int32_t n = static_cast<int32_t>(doc.size());
-    const int32_t window = wqhost::kFileWindowBytes;
-    const struct {
-        int32_t offset, size;
-    } reads[] = {
-        {0, 2048}, {window - 10, 2048},  {5, 100},          {window * 3, 2048}, {n - 1, 2048},
-        {n, 2048}, {100, window + 5000}, {window + 1, 2048}};
+    const int32_t n = static_cast<int32_t>(doc.size()), window = wqhost::kFileWindowBytes;
+    const int32_t reads[][2] = {{0, 2048},     {window - 10, 2048},  {5, 100},
+                                {window * 3, 2048}, {n - 1, 2048}, {n, 2048},
+                                {100, window + 5000}, {window + 1, 2048}};
     std::string buffer(window + 5000, '\0');
-    for (const auto& r : reads) {
-        SCOPED_TRACE(r.offset);
-        ASSERT_EQ(s->seek(s, r.offset, 0), 1);
-        const int32_t whole = std::min(r.size, n - r.offset);
-        const int32_t got = s->read(s, &buffer[0], r.size);
-        ASSERT_TRUE(got == whole || (got > 0 && got < whole)) << got;
-        EXPECT_EQ(buffer.compare(0, static_cast<size_t>(got), doc, static_cast<size_t>(r.offset),
-                                 static_cast<size_t>(got)),
-                  0);
-        // Short of the window only with a line feed the reader finds in what came.
+    for (const auto& [offset, size] : reads) {
+        ASSERT_EQ(s->seek(s, offset, 0), 1);
+        const int32_t whole = std::min(size, n - offset), got = s->read(s, &buffer[0], size);
+        ASSERT_TRUE(got == whole || (got > 0 && got < whole)) << offset << " " << got;
         const std::string came = buffer.substr(0, static_cast<size_t>(got));
-        if (got < whole) {
-            EXPECT_LT(came.find('\n'), came.find('\0'));
-        }
-        EXPECT_EQ(s->tell(s), r.offset + got);
+        EXPECT_EQ(came, doc.substr(static_cast<size_t>(offset), came.size())) << offset;
+        // Short of the window only with a line feed the reader finds in what came.
+        EXPECT_TRUE(got == whole || came.find('\n') < came.find('\0')) << offset;
+        EXPECT_EQ(s->tell(s), offset + got);
     }
     wqhost::finishFileStream(&f);
-    std::remove(path);
-}
-
-// A plain host's stream: the toolkit's memory stream, but every read fills the window.
-wqhost::MemoryStream plainStream(const std::string& bytes) {
-    wqhost::MemoryStream m;
-    wqhost::initMemoryStream(&m, bytes.data(), static_cast<int32_t>(bytes.size()));
-    m.table.read = [](HostStream* s, void* buffer, int32_t size) {
-        wqhost::MemoryStream* self = reinterpret_cast<wqhost::MemoryStream*>(s);
-        const int32_t count = std::max(0, std::min(size, self->size - self->offset));
-        std::memcpy(buffer, self->data + self->offset, static_cast<size_t>(count));
-        self->offset += count;
-        return count;
-    };
-    return m;
+    EXPECT_EQ(f.fd, -1);
+    std::remove(path.c_str());
+    wqhost::FileStream missing;
+    wqhost::initFileStream(&missing, path.c_str());
+    EXPECT_EQ(missing.table.open(&missing.table), 0);
+    EXPECT_NE(missing.lastError, 0);
 }
 
 // Every record of a run over `stream`, a line each; after a call that gives none the
@@ -196,12 +121,11 @@ std::string records(HostStream* stream) {
     for (int nulls = 0; source != nullptr && nulls < 8;) {
         OutputRecord* record = getDXFobject(source);
         nulls = record == nullptr ? nulls + 1 : 0;
-        const int32_t kind = record == nullptr ? -1 : wqhost::recordKind(record);  // "? -1"
+        const int32_t kind = record == nullptr ? -1 : wqhost::recordKind(record);
         wqhost::appendRecordLine(
             &out, kind,
-            kind == RecordText
-                ? std::string_view(record->text, static_cast<size_t>(record->textLength))
-                : std::string_view());
+            kind == RecordText ? std::string_view(record->text, static_cast<size_t>(record->textLength))
+                               : std::string_view());
         if (record != nullptr) wqhost::releaseRecord(&h.s, record);
         if (kind == RecordEndOfDocument) break;
     }
@@ -209,12 +133,20 @@ std::string records(HostStream* stream) {
     return out;
 }
 
-// The toolkit's memory and file streams give the reader the records of a plain host.
+// The toolkit's memory and file streams give the reader the records of a plain host's
+// stream, one whose every read fills what it is asked for.
 void expectPlainRecords(const std::string& bytes, const std::string& path) {
-    wqhost::MemoryStream plain = plainStream(bytes);
-    const std::string expected = records(&plain.table);
-    wqhost::MemoryStream memory;
+    wqhost::MemoryStream plain, memory;
+    wqhost::initMemoryStream(&plain, bytes.data(), static_cast<int32_t>(bytes.size()));
     wqhost::initMemoryStream(&memory, bytes.data(), static_cast<int32_t>(bytes.size()));
+    plain.table.read = [](HostStream* s, void* buffer, int32_t size) {
+        wqhost::MemoryStream* self = reinterpret_cast<wqhost::MemoryStream*>(s);
+        const int32_t count = std::max(0, std::min(size, self->size - self->offset));
+        std::memcpy(buffer, self->data + self->offset, static_cast<size_t>(count));
+        self->offset += count;
+        return count;
+    };
+    const std::string expected = records(&plain.table);
     EXPECT_EQ(records(&memory.table), expected) << "memory stream";
     wqhost::FileStream file;
     wqhost::initFileStream(&file, path.c_str());
@@ -226,9 +158,8 @@ TEST(ShortReads, EveryDrawingAtHandGivesThePlainHostsRecords) {
     namespace fs = std::filesystem;
     const fs::path source(WQ_SOURCE_DIR);
     int32_t drawings = 0;
-    for (const fs::path& folder :
-         {source / "samples", source / "tests/corpus", source / "tests/drawings",
-          fs::path(WQ_SHARED_DIR) / "corpus/real"}) {
+    for (const fs::path& folder : {source / "samples", source / "tests/corpus", source / "tests/drawings",
+                                   fs::path(WQ_SHARED_DIR) / "corpus/real"}) {
         std::error_code error;
         for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
             if (entry.path().extension() != ".dxf") continue;
@@ -254,14 +185,10 @@ TEST(ShortReads, EdgesOfAReadGiveThePlainHostsRecords) {
         return wqtest::section("ENTITIES", body) + "0\nEOF\n";
     };
     auto line = [](size_t length) { return std::string(length, 'a'); };
-    const std::string plain = drawing({"", "A-101"});
+    const std::string plain = drawing({"", "A-101"}), nul("ab\0", 3);
     const std::string window = drawing({line(2047), "b"});  // the LF is the last byte read
     const std::string cr = wqtest::withLineEnds(plain, "\r");
-    const std::string nul("ab\0", 3);
-    const struct {
-        const char* name;
-        std::string document;
-    } cases[] = {
+    const std::pair<const char*, std::string> cases[] = {
         {"LF", plain},
         {"CR LF", wqtest::withLineEnds(plain, "\r\n")},
         {"lone CR", cr},
@@ -279,10 +206,10 @@ TEST(ShortReads, EdgesOfAReadGiveThePlainHostsRecords) {
         {"line longer than the window", drawing({line(5000), "b"})},
         {"no line end at the end", plain.substr(0, plain.size() - 1)},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string file = writeTempFile(c.document);
-        expectPlainRecords(c.document, file);
+    for (const auto& [name, document] : cases) {
+        SCOPED_TRACE(name);
+        const std::string file = writeTempFile(document);
+        expectPlainRecords(document, file);
         std::remove(file.c_str());
     }
 }
