@@ -24,8 +24,11 @@ namespace wqhost {
 namespace {
 
 // The start of a drawing that is enough to find $ACADVER and $DWGCODEPAGE: both come
-// within the first few kilobytes of any HEADER section.
+// within the first few kilobytes of any HEADER section. The first look is read first and
+// the whole prefix only when the scan of the first look read on to its end, so that a
+// drawing's header costs a few pages of memory rather than the whole prefix.
 constexpr size_t kHeaderPrefixBytes = 256 * 1024;
+constexpr size_t kHeaderFirstLookBytes = 16 * 1024;
 // After an error the reader resumes past the group it could not read; a reader that keeps
 // failing without reading further (a stream that broke, a file cut short while it is read)
 // is given up after this many. Records do not count as progress: a retried entity gives a
@@ -388,15 +391,21 @@ Document Document::open(const PluginLibrary& plugin, const std::string& path,
               "2 GiB or larger: the reader's 32-bit offsets cannot address it");
         return document;
     }
-    s.head.resize(std::min<size_t>(kHeaderPrefixBytes, static_cast<size_t>(s.size)));
-    const ssize_t got = ::pread(fd, &s.head[0], s.head.size(), 0);
+    ssize_t got = 0;
+    for (const size_t prefix : {kHeaderFirstLookBytes, kHeaderPrefixBytes}) {
+        s.head.resize(std::min<size_t>(prefix, static_cast<size_t>(s.size)));
+        got = ::pread(fd, &s.head[0], s.head.size(), 0);
+        if (got < 0) break;
+        s.head.resize(static_cast<size_t>(got));
+        if (got < static_cast<ssize_t>(prefix) || scanHeader(s.head.data(), s.head.size()).settled)
+            break;
+    }
     const int readError = errno;
     ::close(fd);
     if (got < 0) {
         s.end(DocumentStatus::Failed, std::strerror(readError));
         return document;
     }
-    s.head.resize(static_cast<size_t>(got));
 
     s.file = std::make_unique<FileStream>();
     initFileStream(s.file.get(), s.name.c_str());

@@ -50,11 +50,17 @@ class PairReader {
         return *code != lines::kNotACode;
     }
 
+    // True once a line was cut off by the end of the prefix: more bytes could read on.
+    bool ranOut() const { return ranOut_; }
+
   private:
     bool nextLine(std::string_view* line) {
         size_t end = i_;
         while (end < n_ && p_[end] != '\n' && p_[end] != '\r') ++end;
-        if (end == n_) return false;
+        if (end == n_) {
+            ranOut_ = true;
+            return false;
+        }
         *line = std::string_view(p_ + i_, end - i_);
         i_ = end + 1;
         if (p_[end] == '\r' && i_ < n_ && p_[i_] == '\n') ++i_;
@@ -64,6 +70,7 @@ class PairReader {
     const char* p_;
     size_t n_;
     size_t i_ = 0;
+    bool ranOut_ = false;
 };
 
 // The release number of an "ACnnnn" version, or 0.
@@ -196,6 +203,7 @@ DrawingEncoding scanHeader(const char* bytes, size_t size) {
             if (sameName(variable, "$DWGCODEPAGE")) found.dwgCodePage = std::string(value);
         }
     }
+    found.settled = !reader.ranOut();
     if (versionNumber(found.acadVersion) >= kFirstUtf8Version) {
         found.codePage = "UTF-8";
     } else if (!found.dwgCodePage.empty()) {

@@ -21,6 +21,10 @@ struct DrawingEncoding {
     std::string acadVersion;  // $ACADVER as written ("AC1015"), "" when absent
     // False: the header named no usable code page and the default was chosen.
     bool fromHeader = false;
+    // True when the scan stopped before the end of the bytes it was given (at the header's
+    // end, at another section, at a line that is no group code): a longer prefix of the
+    // same drawing gives the same result.
+    bool settled = false;
 };
 
 // Reads the HEADER section at the start of a drawing for $ACADVER and $DWGCODEPAGE and

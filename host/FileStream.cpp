@@ -82,7 +82,7 @@ int32_t readFile(HostStream* stream, void* buffer, int32_t size) {
     const int32_t count =
         lineReadBytes(from, static_cast<int32_t>(std::min<int64_t>(size, available)));
     if (count <= 0) return 0;
-    std::memcpy(out, from, static_cast<size_t>(count));
+    copyLineRead(out, from, count);
     s->position += count;
     return count;
 }

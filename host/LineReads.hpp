@@ -28,36 +28,60 @@ namespace wqhost {
 // short read for the end of the data.
 
 // How many bytes a first look covers: most lines of a drawing are a few bytes, so they
-// end within it, and it is checked without a branch on the bytes and copied in one move.
-constexpr int32_t kLineReadFirstLook = 32;
+// end within it, and delivering all of it is one fixed-size copy.
+constexpr int32_t kLineReadFirstLook = 16;
 
-// The top bit of every zero byte of `word`, and no other bit.
-constexpr uint64_t zeroBytesOf(uint64_t word) {
-    constexpr uint64_t kLowBits = 0x7F7F7F7F7F7F7F7Fu;
-    return ~(((word & kLowBits) + kLowBits) | word | kLowBits);
+// The top bit of the first LF or zero byte of `word` in memory order, and of no byte
+// before it (bytes after it may be marked too). Little-endian, (x - 1s) & ~x marks every
+// zero byte of x and perhaps bytes after one, where a borrow ran on, never one before it;
+// big-endian borrows would run towards earlier bytes, so there each byte is tested alone.
+inline uint64_t markLineFeedOrZero(uint64_t word) {
+    constexpr uint64_t kEveryByte = 0x0101010101010101u;
+    constexpr uint64_t kTopBits = kEveryByte * 0x80u;
+    const uint64_t lineFeeds = word ^ (kEveryByte * uint64_t{'\n'});
+    if (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
+        return ((word - kEveryByte) & ~word & kTopBits) |
+               ((lineFeeds - kEveryByte) & ~lineFeeds & kTopBits);
+    }
+    return ~(((word & ~kTopBits) + ~kTopBits) | word | ~kTopBits) |
+           ~(((lineFeeds & ~kTopBits) + ~kTopBits) | lineFeeds | ~kTopBits);
 }
 
-// The number of the `count` bytes at `window` that a read delivers, as above: the first
-// look's bytes when they hold a line feed and no zero byte, else the bytes up to and
-// including the first line feed when no zero byte comes before it, else all of them.
+// The number of the `count` bytes at `window` that a read delivers, as above: the whole
+// first look when its first LF or zero byte is an LF, else the bytes up to and including
+// the first line feed when no zero byte comes before it, else all of them.
 inline int32_t lineReadBytes(const void* window, int32_t count) {
     const char* bytes = static_cast<const char*>(window);
-    if (count > kLineReadFirstLook) {
-        constexpr uint64_t kLineFeeds = 0x0A0A0A0A0A0A0A0Au;
-        uint64_t lineFeeds = 0;
-        uint64_t zeros = 0;
-        for (int32_t i = 0; i < kLineReadFirstLook; i += 8) {
-            uint64_t word;
-            std::memcpy(&word, bytes + i, sizeof word);
-            lineFeeds |= zeroBytesOf(word ^ kLineFeeds);
-            zeros |= zeroBytesOf(word);
+    if (count >= kLineReadFirstLook) {
+        uint64_t first, second;
+        std::memcpy(&first, bytes, sizeof first);
+        std::memcpy(&second, bytes + 8, sizeof second);
+        uint64_t marks = markLineFeedOrZero(first);
+        int32_t at = 0;
+        if (marks == 0) {
+            marks = markLineFeedOrZero(second);
+            at = 8;
         }
-        if (lineFeeds != 0 && zeros == 0) return kLineReadFirstLook;
+        if (marks != 0) {
+            at += (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? __builtin_ctzll(marks)
+                                                             : __builtin_clzll(marks)) / 8;
+            return bytes[at] == '\n' ? kLineReadFirstLook : count;
+        }
     }
     const void* lineFeed = std::memchr(bytes, '\n', static_cast<size_t>(count));
     if (lineFeed == nullptr) return count;
     const int32_t line = static_cast<int32_t>(static_cast<const char*>(lineFeed) - bytes) + 1;
     return std::memchr(bytes, '\0', static_cast<size_t>(line - 1)) == nullptr ? line : count;
+}
+
+// Copies the `count` bytes a read delivers; the first look, the most common count by far,
+// is copied as a fixed size without a call.
+inline void copyLineRead(void* out, const void* from, int32_t count) {
+    if (count == kLineReadFirstLook) {
+        std::memcpy(out, from, kLineReadFirstLook);
+    } else {
+        std::memcpy(out, from, static_cast<size_t>(count));
+    }
 }
 
 }  // namespace wqhost

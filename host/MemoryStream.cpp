@@ -25,7 +25,7 @@ int32_t readMemory(HostStream* stream, void* buffer, int32_t size) {
     if (s->watch != nullptr && !s->watch->allow(s->offset)) return 0;
     const int32_t window = size < s->size - s->offset ? size : s->size - s->offset;
     const int32_t count = lineReadBytes(s->data + s->offset, window);
-    std::memcpy(buffer, s->data + s->offset, static_cast<size_t>(count));
+    copyLineRead(buffer, s->data + s->offset, count);
     s->offset += count;
     return count;
 }

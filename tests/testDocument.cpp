@@ -77,18 +77,24 @@ TEST(Document, RecoveredTextsJoinTheEntityTheyBelongTo) {
     EXPECT_NE(stopped.message().find("--strict"), std::string::npos);
 }
 
+// The path of a temporary file holding `bytes`.
+std::string written(const char* name, const std::string& bytes) {
+    const std::string path = ::testing::TempDir() + name;
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(file, nullptr);
+    if (file == nullptr) return path;
+    EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+    std::fclose(file);
+    return path;
+}
+
 // A file cut short while it is read fails every read inside a TEXT: each retry gives a new
 // start record and nothing more, and the document is given up once retries read nothing.
 TEST(Document, RetriesEndWhenTheStreamStopsMoving) {
     std::string filler;
     while (filler.size() < (256u << 10)) filler += "0\nLINE\n8\n0\n10\n1.0\n";
     const std::string head = "0\nSECTION\n2\nENTITIES\n0\nTEXT\n1\nfirst\n" + filler + "0\nTEXT\n";
-    const std::string path = ::testing::TempDir() + "cut_short.dxf";
-    const std::string whole = head + "1\nsecond\n0\nENDSEC\n0\nEOF\n";
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    ASSERT_EQ(std::fwrite(whole.data(), 1, whole.size(), file), whole.size());
-    std::fclose(file);
+    const std::string path = written("cut_short.dxf", head + "1\nsecond\n0\nENDSEC\n0\nEOF\n");
     Document document = Document::open(plugin(), path, ReadOptions());
     wqhost::TextEntity entity;
     ASSERT_TRUE(document.next(&entity));
@@ -118,6 +124,16 @@ TEST(Document, RecordViewCodePageAndRawBytes) {
     raw.encoding = "raw";
     Document rawDocument = Document::fromBytes(plugin(), "c", bytes, raw);
     EXPECT_EQ(readAll(rawDocument), Lines{"-:M\xfc" "de"});
+    // A file's header is read in two steps: a code page named past the first look counts.
+    std::string late = "0\nSECTION\n2\nHEADER\n";
+    while (late.size() < (20u << 10)) late += "9\n$FILLER\n70\n0\n";
+    late += bytes.substr(bytes.find("9\n$DWG"));
+    late.replace(late.find("ANSI_1252"), 9, "ANSI_1251");
+    const std::string path = written("late_code_page.dxf", late);
+    Document file = Document::open(plugin(), path, ReadOptions());
+    EXPECT_EQ(readAll(file), Lines{"-:M\xd1\x8c" "de"});
+    EXPECT_EQ(file.encoding().codePage, "CP1251");
+    std::remove(path.c_str());
 }
 
 // A host may stop anywhere: the destructor gives everything back (the sanitizer build
