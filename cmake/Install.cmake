@@ -20,23 +20,18 @@ install(TARGETS dxftext RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/tools/dxftext.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# Public C headers: wqdxfrdr.h and what it and the toolkit's headers include, followed
-# header by header. DxfVocabulary.h is left out on purpose: its tables are not exported.
-file(GLOB WQ_HOST_HEADERS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/host/*.hpp)
-set(WQ_PUBLIC_HEADERS ${CMAKE_CURRENT_SOURCE_DIR}/include/wqdxfrdr.h)
-set(WQ_PENDING ${WQ_PUBLIC_HEADERS} ${WQ_HOST_HEADERS})
-while(WQ_PENDING)
-  list(POP_FRONT WQ_PENDING header)
-  file(STRINGS ${header} lines REGEX "^#include \"")
-  foreach(line IN LISTS lines)
-    string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" name "${line}")
-    set(candidate ${CMAKE_CURRENT_SOURCE_DIR}/include/${name})
-    if(EXISTS ${candidate} AND NOT candidate IN_LIST WQ_PUBLIC_HEADERS)
-      list(APPEND WQ_PUBLIC_HEADERS ${candidate})
-      list(APPEND WQ_PENDING ${candidate})
-    endif()
-  endforeach()
-endwhile()
+# Public headers: the C headers a host includes (wqdxfrdr.h and what it includes), and the
+# toolkit's. The modules' own headers and DxfVocabulary.h stay out: nothing they declare is
+# exported. LineReads.hpp and GroupLines.hpp are the toolkit's internals.
+set(WQ_PUBLIC_HEADERS)
+foreach(name wqdxfrdr.h WqExport.h DxfHost.h DxfSourceRecord.h DxfSource.h)
+  list(APPEND WQ_PUBLIC_HEADERS ${CMAKE_CURRENT_SOURCE_DIR}/include/${name})
+endforeach()
+set(WQ_HOST_HEADERS)
+foreach(name MallocServices MemoryStream FileStream StreamWatch Plugin ReadAll RecordLine
+             Encoding Json MtextPlain TextEntityReader Document DrawingFiles)
+  list(APPEND WQ_HOST_HEADERS ${CMAKE_CURRENT_SOURCE_DIR}/host/${name}.hpp)
+endforeach()
 install(FILES ${WQ_PUBLIC_HEADERS} DESTINATION ${WQ_INSTALL_INCLUDEDIR})
 install(FILES ${WQ_HOST_HEADERS} DESTINATION ${WQ_INSTALL_INCLUDEDIR}/host)
 

@@ -32,10 +32,11 @@ actual=$(nm -D --defined-only "$lib" | awk '{print $3}' |
          LC_ALL=C sort)
 if [ "$actual" != "$expected" ]; then
   echo "exported symbols differ from the documented list:"
-  printf '%s\n' "$expected" > /tmp/wq_expected.$$
-  printf '%s\n' "$actual" > /tmp/wq_actual.$$
-  diff /tmp/wq_expected.$$ /tmp/wq_actual.$$ || true
-  rm -f /tmp/wq_expected.$$ /tmp/wq_actual.$$
+  tmp=$(mktemp -d)
+  printf '%s\n' "$expected" > "$tmp/expected"
+  printf '%s\n' "$actual" > "$tmp/actual"
+  diff "$tmp/expected" "$tmp/actual" || true
+  rm -rf "$tmp"
   exit 1
 fi
 # _lib_version is data (a read-only object), the rest are functions.
