@@ -7,12 +7,22 @@
 
 WQ_EXTERN_C_BEGIN
 
-/* Starts a reader on one document; null when it cannot start (the reason has been
- * reported through the stream's reportError when the stream has one). */
+/* Starts a reader on one document: makes its storage on the services in `params`, opens
+ * the stream, indexes its sections, and writes 48, 1, 1 and 0 into words 2, 4, 24 and 32
+ * of `params`. Null, with an opened stream closed again, nothing kept and `params`
+ * untouched, for a null `stream`, `params` or services, and when the document cannot be
+ * opened, is empty or holds no section, or memory runs out; the section index reports its
+ * failures through the stream's reportError when it has one, a failure before it is not
+ * reported. */
 WQ_API DxfSource* startSrcDXF(HostStream* stream, HostParams* params);
-/* The next record, or null on an error or once delivery is over. */
+/* The next record: the head of the record queue when it is not empty (it also becomes the
+ * source's last record), else the phases from HEADER to EOF run until one queues a
+ * record. Null for a null source, once every phase has finished, and when a phase fails,
+ * which runs again on the next call: a null alone does not mean the end. */
 WQ_API OutputRecord* getDXFobject(DxfSource* source);
-/* Ends the reader and returns all of its memory to the host; null is accepted. */
+/* Ends the reader: clears its tag, closes the document and gives all of its storage back
+ * to the host, the source record included. Records and text buffers handed to the host
+ * stay with it. Null is accepted. */
 WQ_API void shutDownDXFsrc(DxfSource* source);
 /* Interface version of the plug-in: 1. */
 WQ_API extern const int32_t _lib_version;

@@ -12,24 +12,45 @@ struct DxfPublicStorage; /* the document's block storage, declared by its own he
 typedef struct DxfSource DxfSource;
 
 struct DxfSource {
-    intptr_t tag;                                                  /* word 0: 4536 while live */
-    HostStream* stream;                                            /* word 1 */
-    HostParams* params;                                            /* word 2 */
-    OutputRecord* (*getDXFobject)(DxfSource* source);              /* word 3 */
-    void (*shutDownDXFsrc)(DxfSource* source);                     /* word 4 */
+    /* DxfSourceTag while the reader is live; 0 once shutDownDXFsrc has begun. */
+    intptr_t tag; /* word 0: 4536 while live */
+    /* The document stream given to startSrcDXF. */
+    HostStream* stream; /* word 1 */
+    /* The parameter block given to startSrcDXF. */
+    HostParams* params; /* word 2 */
+    /* The entry point getDXFobject. */
+    OutputRecord* (*getDXFobject)(DxfSource* source); /* word 3 */
+    /* The entry point shutDownDXFsrc. */
+    void (*shutDownDXFsrc)(DxfSource* source); /* word 4 */
+    /* With `request` 1 makes the zero-filled work buffer of words 11 to 13 in the storage,
+     * once; 1 when it exists, 0 for any other request or when memory runs out (reported
+     * through the stream's reportError when it has one). */
     int32_t (*allocBufDXFsrc)(DxfSource* source, int32_t request); /* word 5 */
-    uintptr_t reserved6;                                           /* word 6: stays 0 */
-    uintptr_t reserved7;                                           /* word 7: stays 0 */
-    HostServices* services;                                        /* word 8: params word 30 */
-    uintptr_t hostValue;                                           /* word 9: params word 31 */
-    intptr_t phase;                                                /* word 10: 2 to 9 */
-    char* workStart;                                               /* word 11 */
-    char* workCursor;                                              /* word 12 */
-    char* workEnd;                                                 /* word 13 */
-    uintptr_t recordQueue;                                         /* word 14: 0 = empty */
-    OutputRecord* lastRecord;                                      /* word 15 */
-    GetDxfData* sections;                                          /* word 16 */
-    struct DxfPublicStorage* storage;                              /* word 17 */
+    /* Unused. */
+    uintptr_t reserved6; /* word 6: stays 0 */
+    /* Unused. */
+    uintptr_t reserved7; /* word 7: stays 0 */
+    /* The host's services, from the parameter block. */
+    HostServices* services; /* word 8: params word 30 */
+    /* Copied from the parameter block and never read. */
+    uintptr_t hostValue; /* word 9: params word 31 */
+    /* The section index of the phase getDXFobject runs next, from SectionHeader to
+     * SectionEof; SectionCount once all have finished. */
+    intptr_t phase; /* word 10: 2 to 9 */
+    /* Start of the work buffer; null until allocBufDXFsrc makes it. */
+    char* workStart; /* word 11 */
+    /* Set to workStart with the buffer; the reader never uses the buffer itself. */
+    char* workCursor; /* word 12 */
+    /* First byte past the work buffer; null until it is made. */
+    char* workEnd; /* word 13 */
+    /* The record queue, whose address goes to the host's putRecord and takeRecord. */
+    uintptr_t recordQueue; /* word 14: 0 = empty */
+    /* The record most recently made or taken from the queue; null at start. */
+    OutputRecord* lastRecord; /* word 15 */
+    /* The document's section index. */
+    GetDxfData* sections; /* word 16 */
+    /* The document's storage, which holds every block of the reader, this record too. */
+    struct DxfPublicStorage* storage; /* word 17 */
 };
 WQ_SLOT(DxfSource, tag, 0);
 WQ_SLOT(DxfSource, stream, 1);
@@ -53,6 +74,7 @@ WQ_WORDS(DxfSource, 18);
 
 enum {
     DxfSourceTag = 4536, /* word 0 of a live source */
+    /* Bytes of the work buffer allocBufDXFsrc makes. */
     DxfWorkBufferBytes = 3072
 };
 
