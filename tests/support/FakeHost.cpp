@@ -5,31 +5,19 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <unordered_set>
 
 namespace wqtest {
 
 bool Fault::trip() {
     const int32_t n = calls++;
-    if (failAt < 0) return false;
-    const bool fail = persistent ? n >= failAt : n == failAt;
-    if (fail) ++injected;
+    const bool fail = failAt >= 0 && (persistent ? n >= failAt : n == failAt);
+    injected += fail ? 1 : 0;
     return fail;
 }
 
-bool Record::operator==(const Record& other) const {
-    return kind == other.kind && text == other.text && length == other.length &&
-           word7 == other.word7 && word12 == other.word12;
-}
-
-namespace {
-// The wrappers find their FakeHost through a host word of each table, which the toolkit
-// leaves free.
-constexpr int kStreamBackWord = 7;
-constexpr int kServicesBackWord = 3;
-}  // namespace
-
+// The wrappers find their FakeHost through a host word of each table the toolkit leaves free.
 struct FakeHostCalls {
+    static constexpr int kStreamBackWord = 7, kServicesBackWord = 3;
     static FakeHost* of(HostStream* s) {
         return reinterpret_cast<FakeHost*>(s->hostWords0to7[kStreamBackWord]);
     }
@@ -68,9 +56,7 @@ struct FakeHostCalls {
         int32_t got = -1;
         if (!h->readFault.trip()) got = fillWindow(h, s, buffer, size);
         const int32_t kept = got > 0 ? got : 0;
-        if (h->fillPastRead && size > kept) {
-            std::memset(static_cast<char*>(buffer) + kept, 0xA5, static_cast<size_t>(size - kept));
-        }
+        if (size > kept) std::memset(static_cast<char*>(buffer) + kept, 0xA5, size_t(size - kept));
         return got;
     }
     static int32_t seek(HostStream* s, int32_t offset, int32_t whence) {
@@ -126,19 +112,13 @@ struct FakeHostCalls {
         FakeHost* h = of(s);
         note(h, Op::Free, pointer, 0, 0, nullptr);
         if (pointer == nullptr) return;
-        if (h->poolLive.erase(pointer) == 0) {
-            ++h->foreignFrees;  // never handed out, or freed twice: must not reach free()
-            return;
-        }
-        h->innerServices.freeMem(s, pointer);
+        if (h->poolLive.erase(pointer) != 0) return h->innerServices.freeMem(s, pointer);
+        ++h->foreignFrees;  // never handed out, or freed twice: must not reach free()
     }
     static OutputRecord* newRecord(HostServices* s, int32_t kind) {
         FakeHost* h = of(s);
         OutputRecord* result = h->allocFault.trip() ? nullptr : h->innerServices.newRecord(s, kind);
-        if (result != nullptr && h->fillPastRead) {
-            // A record's words are the host's: the plug-in must not rely on them being zero.
-            std::memset(result, 0xA5, sizeof *result);
-        }
+        if (result != nullptr) std::memset(result, 0xA5, sizeof *result);
         note(h, Op::NewRecord, nullptr, kind, 0, result);
         return result;
     }
@@ -161,7 +141,7 @@ struct FakeHostCalls {
 FakeHost::FakeHost(const std::string& bytes) : document(bytes) {
     wqhost::initMemoryStream(&memory, document.data(), static_cast<int32_t>(document.size()));
     innerStream = memory.table;
-    memory.table.hostWords0to7[kStreamBackWord] = reinterpret_cast<uintptr_t>(this);
+    memory.table.hostWords0to7[FakeHostCalls::kStreamBackWord] = reinterpret_cast<uintptr_t>(this);
     memory.table.open = FakeHostCalls::open;
     memory.table.read = FakeHostCalls::read;
     memory.table.seek = FakeHostCalls::seek;
@@ -171,7 +151,8 @@ FakeHost::FakeHost(const std::string& bytes) : document(bytes) {
 
     wqhost::initMallocServices(&malloced);
     innerServices = malloced.table;
-    malloced.table.hostWords0to3[kServicesBackWord] = reinterpret_cast<uintptr_t>(this);
+    malloced.table.hostWords0to3[FakeHostCalls::kServicesBackWord] =
+        reinterpret_cast<uintptr_t>(this);
     malloced.table.rawAlloc = FakeHostCalls::rawAlloc;
     malloced.table.callocMem = FakeHostCalls::callocMem;
     malloced.table.reallocMem = FakeHostCalls::reallocMem;
@@ -183,36 +164,14 @@ FakeHost::FakeHost(const std::string& bytes) : document(bytes) {
     wqhost::initHostParams(&hostParams, &malloced);
 }
 
+std::string FakeHost::textOf(const OutputRecord* r) {
+    const bool text = wqhost::recordKind(r) == RecordText && r->text != nullptr;
+    return text ? std::string(r->text, size_t(std::clamp<intptr_t>(r->textLength, 0, 2048))) : "";
+}
+
 FakeHost::~FakeHost() {
     for (void* block : poolLive) std::free(block);
     wqhost::finishMallocServices(&malloced);
-}
-
-int64_t FakeHost::poolBlocksLive() const { return static_cast<int64_t>(poolLive.size()); }
-int64_t FakeHost::rawBlocksLive() const { return malloced.rawLive; }
-int64_t FakeHost::recordsLive() const { return malloced.recordsLive; }
-
-Record FakeHost::view(const OutputRecord* record) {
-    Record r{};
-    r.kind = wqhost::recordKind(record);
-    r.length = record->textLength;
-    r.word7 = record->textFlags;
-    r.word12 = record->startMark;
-    if (r.kind == RecordText && record->text != nullptr && r.length >= 0 && r.length <= 2048) {
-        r.text.assign(record->text, static_cast<size_t>(r.length));
-    }
-    return r;
-}
-
-void FakeHost::release(OutputRecord* record) { wqhost::releaseRecord(&malloced, record); }
-
-std::vector<Record> FakeHost::takeAll(uintptr_t* queue) {
-    std::vector<Record> records;
-    while (OutputRecord* record = services()->takeRecord(services(), queue, 0)) {
-        records.push_back(view(record));
-        release(record);
-    }
-    return records;
 }
 
 }  // namespace wqtest

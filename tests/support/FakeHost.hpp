@@ -24,21 +24,11 @@ struct Fault {
     bool trip();           // counts one call; true when it must fail
 };
 
-enum class Op {
-    RawAlloc,
-    Calloc,
-    Realloc,
-    Free,
-    NewRecord,
-    PutRecord,
-    TakeRecord,
-    Open,
-    Read,
-    Seek,
-    Tell,
-    Close,
-    Report
-};
+// In the order of the golden transcripts' names.
+// clang-format off
+enum class Op { RawAlloc, Calloc, Realloc, Free, NewRecord, PutRecord, TakeRecord, Open, Read,
+                Seek, Tell, Close, Report };
+// clang-format on
 
 struct HostCall {
     Op op;
@@ -46,16 +36,6 @@ struct HostCall {
     int64_t a;            // size, count, kind, offset or position
     int64_t b;            // second number (calloc size, whence) or 0
     const void* result;   // memory or record handed out, null otherwise
-};
-
-// A record as the host received it.
-struct Record {
-    int32_t kind;
-    std::string text;  // the bytes of word 6's length, for kind 41
-    intptr_t length;   // word 6
-    intptr_t word7;
-    intptr_t word12;
-    bool operator==(const Record& other) const;
 };
 
 class FakeHost {
@@ -70,28 +50,25 @@ class FakeHost {
     HostParams* params() { return &hostParams; }  // word 30 = services()
 
     // One counter over rawAlloc, callocMem, reallocMem and newRecord: the k-th of them fails.
+    // Reads fill the caller's buffer past the bytes they give, and new records all through,
+    // with 0xA5: the plug-in must not rely on zeros there.
     Fault allocFault;
     Fault openFault, readFault, seekFault, tellFault;
-    bool fillPastRead = true;  // read fills the caller's buffer past the bytes it gives with 0xA5
 
     // Live blocks of callocMem and reallocMem not yet given back with freeMem.
-    int64_t poolBlocksLive() const;
-    int64_t rawBlocksLive() const;  // rawAlloc buffers not released
-    int64_t recordsLive() const;    // records not released
-    int32_t foreignFrees = 0;       // freeMem/reallocMem of memory the pool never got from here
-    int32_t badPositions = 0;       // putRecord positions other than 0 (into an empty queue) and -1
+    int64_t poolBlocksLive() const { return static_cast<int64_t>(poolLive.size()); }
+    int64_t rawBlocksLive() const { return malloced.rawLive; }  // rawAlloc buffers not released
+    int32_t foreignFrees = 0;  // freeMem/reallocMem of memory the pool never got from here
+    int32_t badPositions = 0;  // putRecord positions other than 0 (into an empty queue) and -1
     int32_t opens = 0, closes = 0;
     std::vector<std::string> reported;  // reportError messages, in order
     bool logCalls = false;
     std::vector<HostCall> log;  // filled while logCalls is true
 
-    // Takes every record from the queue (through takeRecord) and releases it.
-    std::vector<Record> takeAll(uintptr_t* queue);
-    // Reads a record without taking it.
-    static Record view(const OutputRecord* record);
+    // The text of a text record (up to 2048 bytes), empty for other records.
+    static std::string textOf(const OutputRecord* record);
     // Releases a record this host made (its text buffer too).
-    void release(OutputRecord* record);
-
+    void release(OutputRecord* record) { wqhost::releaseRecord(&malloced, record); }
     // Removes the stream's reportError, so that failures are silent.
     void withoutReportError() { memory.table.reportError = nullptr; }
 
@@ -102,8 +79,7 @@ class FakeHost {
     HostParams hostParams;
     HostStream innerStream;  // the toolkit's own slots, called after the fault checks
     HostServices innerServices;
-    using PoolSet = std::unordered_set<void*>;
-    PoolSet poolLive;  // callocMem/reallocMem blocks handed out and not freed
+    std::unordered_set<void*> poolLive;  // callocMem/reallocMem blocks handed out, not freed
     friend struct FakeHostCalls;
 };
 

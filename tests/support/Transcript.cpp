@@ -25,9 +25,10 @@ std::string lineOf(int32_t kind, const std::string& text) {
 
 // The line of one record, which goes back to the host.
 std::string takeLine(FakeHost& host, OutputRecord* record) {
-    const Record seen = FakeHost::view(record);
+    const std::string text = FakeHost::textOf(record);
+    const int32_t kind = wqhost::recordKind(record);
     host.release(record);
-    return lineOf(seen.kind, seen.text);
+    return lineOf(kind, text);
 }
 
 }  // namespace
