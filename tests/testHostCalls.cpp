@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,14 +19,13 @@
 
 namespace {
 
-using wqtest::HostCall;
 using wqtest::Op;
 using Strings = std::vector<std::string>;
 
 // One line per host call, pointers named by the order in which the host handed them out.
 // The storage asks for its handle and context in one pair of callocs, and for a record and
 // its memory in another; `context` and `record` are the sizes of its context and records.
-Strings describe(const std::vector<HostCall>& log, int64_t context, int64_t record) {
+Strings describe(const std::vector<wqtest::HostCall>& log, int64_t context, int64_t record) {
     static const char* const kNames[] = {"rawAlloc",  "calloc",     "realloc", "free", "newRecord",
                                          "putRecord", "takeRecord", "open",    "read", "seek",
                                          "tell",      "close",      "report"};
@@ -52,20 +50,18 @@ Strings describe(const std::vector<HostCall>& log, int64_t context, int64_t reco
     Strings lines;
     bool second = false, storagePair = false;
     for (size_t i = 0; i < log.size(); ++i) {
-        const HostCall& c = log[i];
-        const auto is = [&](std::initializer_list<Op> ops) {
-            return std::find(ops.begin(), ops.end(), c.op) != ops.end();
-        };
+        const wqtest::HostCall& c = log[i];
+        const auto is = [&c](auto... ops) { return ((c.op == ops) || ...); };
         std::string line = kNames[static_cast<int>(c.op)];
-        if (is({Op::Realloc, Op::Free, Op::PutRecord, Op::Read})) line += " " + name(c.pointer);
-        if (!is({Op::Free, Op::TakeRecord, Op::Open, Op::Tell, Op::Close, Op::Report}))
+        if (is(Op::Realloc, Op::Free, Op::PutRecord, Op::Read)) line += " " + name(c.pointer);
+        if (!is(Op::Free, Op::TakeRecord, Op::Open, Op::Tell, Op::Close, Op::Report))
             line += " " + std::to_string(c.a);
         if (c.op == Op::Seek) line += " " + std::to_string(c.b);
-        if (c.op == Op::Calloc && !second)
-            storagePair = c.b == static_cast<int64_t>(sizeof(DxfPublicStorage)) &&
-                          i + 1 < log.size() && log[i + 1].op == Op::Calloc &&
-                          log[i + 1].b == context;
         if (c.op == Op::Calloc) {
+            if (!second)
+                storagePair = c.b == static_cast<int64_t>(sizeof(DxfPublicStorage)) &&
+                              i + 1 < log.size() && log[i + 1].op == Op::Calloc &&
+                              log[i + 1].b == context;
             line += " " + (!second && !storagePair && c.b == record ? "record"
                            : second && storagePair                  ? "context"
                                                                     : std::to_string(c.b));
@@ -73,13 +69,10 @@ Strings describe(const std::vector<HostCall>& log, int64_t context, int64_t reco
         }
         if (c.op == Op::TakeRecord) line += " " + name(c.result);
         if (c.op == Op::Report) line += " " + std::string(static_cast<const char*>(c.pointer));
-        const bool handOut = is({Op::RawAlloc, Op::Calloc, Op::NewRecord});
+        const bool handOut = is(Op::RawAlloc, Op::Calloc, Op::NewRecord);
         if ((handOut || c.op == Op::Realloc) && c.result == nullptr) line += " -> null";
         if (handOut && c.result != nullptr) {
-            place(c.result, ++handedOut,
-                  c.op == Op::Calloc     ? c.a * c.b
-                  : c.op == Op::RawAlloc ? c.a
-                                         : 0);
+            place(c.result, ++handedOut, is(Op::Calloc) ? c.a * c.b : is(Op::RawAlloc) ? c.a : 0);
             line += " -> #" + std::to_string(handedOut);
         }
         if (c.op == Op::Realloc && c.result != nullptr) {  // moved memory keeps its name
@@ -95,10 +88,6 @@ Strings describe(const std::vector<HostCall>& log, int64_t context, int64_t reco
 
 bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
-// A handout's line ends in " -> #n"; n follows from the order of handouts, so lines that
-// repeat are compared without it.
-std::string withoutHandout(const std::string& line) { return line.substr(0, line.rfind(" -> #")); }
-
 // The transcript written shorter, for a small golden file:
 // - "seek X 0" right before a read becomes "read P N at X";
 // - a run of such reads into buffers that take turns (one or two of them) becomes one
@@ -111,61 +100,60 @@ Strings condense(const Strings& calls) {
     Strings lines, out;
     for (size_t i = 0; i < calls.size(); ++i) {
         const std::string& c = calls[i];
-        if (startsWith(c, "seek ") && c.compare(c.size() - 2, 2, " 0") == 0 &&
-            i + 1 < calls.size() && startsWith(calls[i + 1], "read "))
-            lines.push_back(calls[++i] + " at " + c.substr(5, c.size() - 7));
-        else
-            lines.push_back(c);
+        const bool seekThenRead = startsWith(c, "seek ") && c.compare(c.size() - 2, 2, " 0") == 0 &&
+                                  i + 1 < calls.size() && startsWith(calls[i + 1], "read ");
+        lines.push_back(seekThenRead ? calls[++i] + " at " + c.substr(5, c.size() - 7) : c);
     }
     const auto readAt = [&](size_t k) {
         return k < lines.size() && startsWith(lines[k], "read ") &&
-               lines[k].find(" at ") != std::string::npos;
+               lines[k].find(" at ") != lines[k].npos;
     };
     const auto target = [&](size_t k) { return lines[k].substr(0, lines[k].find(" at ")); };
+    // A handout's line ends in " -> #n"; n follows from the order of handouts, so lines
+    // that repeat are compared without it.
+    const auto same = [&](size_t a, size_t b) {
+        const size_t end = lines[a].rfind(" -> #");
+        return lines[a].compare(0, end, lines[b], 0, lines[b].rfind(" -> #")) == 0;
+    };
     const auto freed = [&](size_t k) -> int64_t {  // the n of a "free #n" line, or 0
-        const bool plain =
-            startsWith(lines[k], "free #") && lines[k].find('+') == std::string::npos;
+        const bool plain = startsWith(lines[k], "free #") && lines[k].find('+') == lines[k].npos;
         return plain ? std::atoll(lines[k].c_str() + 6) : 0;
     };
     for (size_t i = 0; i < lines.size();) {
-        size_t n = 1;
+        size_t frees = 1, run = 1, turns = 1;
         const int64_t first = freed(i);
-        while (first != 0 && i + n < lines.size() && freed(i + n) == first - int64_t(n)) ++n;
-        if (n >= 3) {
-            out.push_back("free #" + std::to_string(first) + " down to #" +
-                          std::to_string(first - int64_t(n) + 1));
-            i += n;
-            continue;
-        }
-        size_t run = 1, turns = 1;
+        while (first != 0 && i + frees < lines.size() && freed(i + frees) == first - int64_t(frees))
+            ++frees;
         for (size_t t = 1; t <= 2 && readAt(i); ++t) {
             size_t r = 1;
             while (readAt(i + r) && (r < t || target(i + r) == target(i + r - t))) ++r;
             if (r >= 2 * t && r > run) run = r, turns = t;
         }
-        for (size_t k = 0; run > 1 && k < run; k += 16) {
-            std::string line = target(i) + (turns == 2 ? " | " + target(i + 1) : "") + " at";
-            for (size_t j = i + k; j < i + run && j < i + k + 16; ++j)
-                line += lines[j].substr(lines[j].find(" at ") + 3);
-            out.push_back(line);
-        }
-        if (run > 1) {
+        if (frees >= 3) {
+            out.push_back("free #" + std::to_string(first) + " down to #" +
+                          std::to_string(first - int64_t(frees) + 1));
+            i += frees;
+        } else if (run > 1) {
+            for (size_t k = 0; k < run; k += 16) {
+                std::string line = target(i) + (turns == 2 ? " | " + target(i + 1) : "") + " at";
+                for (size_t j = i + k; j < i + run && j < i + k + 16; ++j)
+                    line += lines[j].substr(lines[j].find(" at ") + 3);
+                out.push_back(line);
+            }
             i += run;
-            continue;
+        } else {
+            // A group of `period` lines repeats while each line matches the one a period back.
+            size_t saved = 0, period = 1, count = 1;
+            for (size_t p = 1; p <= 4; ++p) {
+                size_t m = 0;
+                while (i + p + m < lines.size() && same(i + p + m, i + m)) ++m;
+                if (m / p * p > saved) saved = m / p * p, period = p, count = 1 + m / p;
+            }
+            std::string line = lines[i];
+            for (size_t t = 1; t < period; ++t) line += " | " + lines[i + t];
+            out.push_back(count > 1 ? line + " x" + std::to_string(count) : line);
+            i += period * count;
         }
-        // A group of `period` lines repeats while each line matches the one a period back.
-        size_t saved = 0, period = 1, count = 1;
-        for (size_t p = 1; p <= 4; ++p) {
-            size_t m = 0;
-            while (i + p + m < lines.size() &&
-                   withoutHandout(lines[i + p + m]) == withoutHandout(lines[i + m]))
-                ++m;
-            if (m / p * p > saved) saved = m / p * p, period = p, count = 1 + m / p;
-        }
-        std::string line = lines[i];
-        for (size_t t = 1; t < period; ++t) line += " | " + lines[i + t];
-        out.push_back(count > 1 ? line + " x" + std::to_string(count) : line);
-        i += period * count;
     }
     return out;
 }
