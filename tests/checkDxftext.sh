@@ -9,6 +9,8 @@ samples=$source/samples; drawings=$source/tests/drawings; corpus=$source/../shar
 python=/usr/bin/python3
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
+# exits STATUS MESSAGE COMMAND...: the command, its output dropped, must exit STATUS.
+exits() { want=$1 message=$2; shift 2; "$@" > /dev/null 2>&1; [ $? -eq "$want" ] || fail "$message"; }
 sample=$samples/title_block.dxf
 
 # The records view is the plug-in's own, byte for byte.
@@ -24,9 +26,8 @@ grep -qx '東京支社' "$tmp/text" || fail "the header's code page is not used 
 
 # Each code page against its expected UTF-8, and --encoding raw against the bytes.
 for name in shiftjis cp1252 utf8; do
-    [ -f "$drawings/$name.dxf" ] || fail "missing test drawing $name.dxf"
-    "$tool" --plugin-only "$drawings/$name.dxf" > "$tmp/$name.out" || fail "$name exited $?"
-    cmp -s "$tmp/$name.out" "$drawings/$name.utf8" || fail "$name: UTF-8 output differs"
+    "$tool" --plugin-only "$drawings/$name.dxf" > "$tmp/$name.out" &&
+        cmp -s "$tmp/$name.out" "$drawings/$name.utf8" || fail "$name: UTF-8 output differs"
 done
 "$tool" -e raw --plugin-only "$drawings/shiftjis.dxf" | iconv -f CP932 -t UTF-8 |
     sed 's/\\U+00E9/é/' | cmp -s - "$drawings/shiftjis.utf8" ||
@@ -34,7 +35,7 @@ done
 "$tool" -e raw "$drawings/utf8.dxf" | grep -q '\\U+00FC' || fail "raw keeps \\U+ escapes as written"
 "$tool" -e CP1252 --plugin-only "$drawings/cp1252.dxf" | cmp -s - "$drawings/cp1252.utf8" ||
     fail "a forced encoding"
-"$tool" -e NO-SUCH-CODEPAGE "$sample" > /dev/null 2>&1; [ $? -eq 2 ] || fail "unknown encoding is a usage error"
+exits 2 "unknown encoding is a usage error" "$tool" -e NO-SUCH-CODEPAGE "$sample"
 
 # JSON Lines: every line parses, and the counts agree with the records view.
 "$tool" -f jsonl --plugin-only "$sample" "$drawings"/*.dxf > "$tmp/jsonl" || fail "jsonl exited $?"
@@ -50,16 +51,13 @@ for line in open(sys.argv[1], encoding="utf-8"):
         closed[o["file"]] = o
     else:
         assert o["source"] == "plugin" and o["kind"] is None and o["entity"] == entities[o["file"]] + 1
-        entities[o["file"]] += 1
-        texts[o["file"]] += len(o["texts"])
-rt, rs = collections.Counter(), collections.Counter()
+        entities[o["file"]] += 1; texts[o["file"]] += len(o["texts"])
+records = collections.defaultdict(lambda: [0, 0])  # texts, entities
 for line in open(sys.argv[2], "rb"):
     name, _, rest = line.decode("utf-8", "replace").rpartition(":")
-    rt[name] += rest.startswith("T")
-    rs[name] += rest.startswith("S")
-assert set(closed) == set(rt), (closed.keys(), rt.keys())
-for name in rt:
-    assert closed[name]["texts"] == rt[name] and closed[name]["entities"] == rs[name], name
+    records[name][0] += rest.startswith("T"); records[name][1] += rest.startswith("S")
+got = {name: [o["texts"], o["entities"]] for name, o in closed.items()}
+assert got == dict(records), (got, dict(records))
 EOF
 
 # --plugin-only gives exactly the plug-in's text values, byte for byte, on every drawing.
@@ -77,16 +75,14 @@ for line in sys.stdin.buffer:
 # Recovery: a true-colour group inside a TEXT is read past by default, and stops --strict.
 printf '0\nSECTION\n2\nENTITIES\n0\nTEXT\n1\nbefore\n420\n256\n1\nafter\n0\nTEXT\n1\nnext\n0\nENDSEC\n0\nEOF\n' > "$tmp/unknown.dxf"
 out=$("$tool" "$tmp/unknown.dxf" 2> "$tmp/err") || fail "a recovered drawing counts as read"
-[ "$out" = "before
-after
-next" ] || fail "recovery gives all the text: got '$out'"
+[ "$out" = "$(printf 'before\nafter\nnext')" ] || fail "recovery gives all the text: got '$out'"
 grep -q 'past 1 entity' "$tmp/err" || fail "the recovery is counted on standard error"
-"$tool" -f jsonl "$tmp/unknown.dxf" 2>/dev/null | head -1 | grep -qF '"texts":["before","after"]' ||
+"$tool" -f jsonl "$tmp/unknown.dxf" > "$tmp/unknown.jsonl" 2>/dev/null
+head -1 "$tmp/unknown.jsonl" | grep -qF '"texts":["before","after"]' ||
     fail "the texts of a resumed entity join the entity they belong to"
-"$tool" -f jsonl "$tmp/unknown.dxf" 2>/dev/null | tail -1 | grep -q '"status":"recovered".*"recoveries":1' ||
-    fail "recovered status"
-[ -z "$("$tool" --strict "$tmp/unknown.dxf" 2>/dev/null)" ] || fail "--strict delivers nothing past the error"
-"$tool" --strict "$tmp/unknown.dxf" > /dev/null 2>&1; [ $? -eq 1 ] || fail "--strict fails the document"
+tail -1 "$tmp/unknown.jsonl" | grep -q '"status":"recovered".*"recoveries":1' || fail "recovered status"
+out=$("$tool" --strict "$tmp/unknown.dxf" 2>/dev/null)
+[ $? -eq 1 ] && [ -z "$out" ] || fail "--strict fails the document and delivers nothing past the error"
 
 # Folders, in parallel: the same bytes whatever the number of jobs; standard input as the file.
 mkdir -p "$tmp/tree/a/B" "$tmp/tree/empty"
@@ -94,14 +90,12 @@ cp "$sample" "$tmp/tree/a/one.dxf"; cp "$sample" "$tmp/tree/a/B/TWO.DXF"
 cp "$drawings"/*.dxf "$source"/tests/corpus/*.dxf "$tmp/tree/"
 [ -d "$corpus" ] && cp "$corpus"/*.dxf "$tmp/tree/a/"
 echo "not a drawing" > "$tmp/tree/notes.txt"
-"$tool" -j 1 -f jsonl "$tmp/tree" > "$tmp/j1" 2> "$tmp/e1"; s1=$?
-"$tool" -j 2 -f jsonl "$tmp/tree" > "$tmp/j2" 2> "$tmp/e2"; s2=$?
-[ $s1 -eq $s2 ] || fail "--jobs changes the exit status"
-cmp -s "$tmp/j1" "$tmp/j2" || fail "--jobs 2 output differs from --jobs 1"
-cmp -s "$tmp/e1" "$tmp/e2" || fail "--jobs 2 messages differ from --jobs 1"
+for j in 1 2; do
+    "$tool" -j $j -f jsonl "$tmp/tree" > "$tmp/j$j" 2> "$tmp/e$j"; echo "status $?" >> "$tmp/e$j"
+done
+cmp -s "$tmp/j1" "$tmp/j2" && cmp -s "$tmp/e1" "$tmp/e2" || fail "--jobs 2 output, messages or status differ"
 grep -q '"file":"[^"]*/a/B/TWO.DXF"' "$tmp/j1" || fail "upper-case .DXF in a subfolder is found"
 grep -q 'notes.txt' "$tmp/j1" && fail "a file not named .dxf is read"
-"$tool" "$tmp/tree/empty" 2>&1 | grep -q 'no .dxf drawings' || fail "an empty folder is reported"
 "$tool" - < "$sample" | cmp -s - "$tmp/text" || fail "standard input reads differently"
 printf '%s\n%s\n' "$sample" "$drawings/cp1252.dxf" > "$tmp/list"
 "$tool" --paths-from "$tmp/list" > "$tmp/fromlist" || fail "--paths-from exited $?"
@@ -139,9 +133,9 @@ grep -q '"status":"timeout"' "$tmp/timeout" || fail "timeout status"
 tail -1 "$tmp/timeout" | grep -q '"status":"ok"' || fail "the drawing after a timeout is read"
 
 # Usage and version.
-"$tool" > /dev/null 2>&1; [ $? -eq 2 ] || fail "no file must be a usage error (2)"
-"$tool" --bogus x > /dev/null 2>&1; [ $? -eq 2 ] || fail "unknown option must be a usage error (2)"
-"$tool" --jobs 0 x > /dev/null 2>&1; [ $? -eq 2 ] || fail "--jobs 0 is a usage error"
+exits 2 "no file must be a usage error" "$tool"
+exits 2 "unknown option must be a usage error" "$tool" --bogus x
+exits 2 "--jobs 0 is a usage error" "$tool" --jobs 0 x
 "$tool" --version | grep -q '_lib_version 1' || fail "--version shows the plug-in's version"
 "$tool" --help | grep -q -- '--paths-from' || fail "--help documents the options"
 echo "dxftext ok"
