@@ -2,6 +2,7 @@
 // the buffer, positioning, host faults while reading, and clean construction failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <tuple>
@@ -75,25 +76,21 @@ TEST(LineStream, EveryKindOfLineEndWithTheOffsetAfterEachLine) {
         // whose string ends at the zero.
         {"zero byte", std::string("ab\0cd\nef\n", 9), {{9, "ab", 9, 0}}},
         {"zero byte before a CR", std::string("ab\0c\rd", 6), {{6, "ab", 6, 0}}},
-        {"zero byte after the line end",
-         std::string("ab\ncd\0\n", 7),
-         {{2, "ab", 3, 0}, {4, "cd", 7, 3}}},
+        {"zero after a line end", std::string("ab\ncd\0\n", 7), {{2, "ab", 3, 0}, {4, "cd", 7, 3}}},
         // A CR ending a block with no LF ends the line; its LF comes out as an empty line.
         {"CR LF across a block end",
          full + "\r\nb\n",
          {{kSize - 1, full, kSize, 0}, {0, "", kSize + 1, kSize}, {1, "b", kSize + 3, kSize + 1}}},
-        {"CR LF at a block end",
-         fits + "\r\nb\n",
+        {"CR LF at a block end", fits + "\r\nb\n",
          {{kSize - 2, fits, kSize, 0}, {1, "b", kSize + 2, kSize}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Lines s(c.document);
-        ASSERT_NE(s.lines, nullptr);
-        EXPECT_EQ(s.lines->lineStart(s.lines), 0);  // before any readLine
         const int32_t size = static_cast<int32_t>(c.document.size());
-        for (const Line& expected : c.lines) EXPECT_EQ(s.read(), expected);
-        EXPECT_EQ(s.read(), (Line{-1, "", size, size}));
+        EXPECT_TRUE(s.lines && s.lines->lineStart(s.lines) == 0);  // before any readLine
+        s.expect(c.lines);
+        s.expect({{-1, "", size, size}});
     }
     // The line end or a zero byte is found wherever it falls in reads of any length: in a
     // full run of eight bytes, in the bytes left over after the last one, in reads shorter
@@ -111,25 +108,21 @@ TEST(LineStream, EveryKindOfLineEndWithTheOffsetAfterEachLine) {
     }
 }
 
+// A line that fits with its LF comes out whole; a longer one in pieces of size-1 bytes, the
+// last byte of each full block going to the terminator, and no byte lost or read twice.
 TEST(LineStream, LongLinesComeOutInPiecesWithoutLosingAByte) {
     for (int32_t length : {2047, 2048, 2049, 4094, 4095, 6000}) {
         SCOPED_TRACE(length);
         const std::string line = patterned(length);
-        Lines s(line + "\nnext\n");
-        ASSERT_NE(s.lines, nullptr);
-        std::string joined;
-        int32_t pieces = 0;
-        for (Line piece = s.read(); std::get<1>(piece) != "next" && pieces < 5; piece = s.read()) {
-            const auto& [got, text, position, lineStart] = piece;
-            ASSERT_EQ(got, static_cast<int32_t>(text.size()));
-            EXPECT_EQ(lineStart, static_cast<int32_t>(joined.size()));
-            joined += text;
-            ++pieces;
+        std::vector<Line> pieces;
+        for (int32_t at = 0, n; at < length; at += n) {
+            n = std::min(kSize - 1, length - at);
+            const int32_t end = at + n + (at + n == length ? 1 : 0);  // past the LF at the end
+            pieces.push_back(Line{n, line.substr(size_t(at), size_t(n)), end, at});
         }
-        EXPECT_EQ(joined, line);
-        // A line that fits with its LF comes out whole; a longer one in pieces of size-1
-        // bytes, the last byte of each full block going to the terminator.
-        EXPECT_EQ(pieces, length <= kSize - 1 ? 1 : (length + kSize - 2) / (kSize - 1));
+        Lines s(line + "\nnext\n");
+        s.expect(pieces);
+        s.expect({{4, "next", length + 6, length + 1}});
     }
 }
 
@@ -139,15 +132,14 @@ TEST(LineStream, LongLinesComeOutInPiecesWithoutLosingAByte) {
 // even when its seek fails; readLine starts where the position slot says.
 TEST(LineStream, PositioningAndHostFaults) {
     const Line ab{2, "ab", 3, 0}, cd{2, "cd", 6, 3}, empty{0, "", 3, 3}, end{-1, "", 3, 3};
-    const std::vector<Line> expected[] = {
-        {ab, end, cd}, {ab, empty, cd}, {ab, empty, empty, empty}};
+    const std::vector<Line> want[] = {{ab, end, cd}, {ab, empty, cd}, {ab, empty, empty, empty}};
     for (int kind = 0; kind < 3; ++kind) {  // a read, a seek, seeks for good
         SCOPED_TRACE(kind);
         Lines s("ab\ncd\n");
         wqtest::Fault& fault = kind == 0 ? s.host.readFault : s.host.seekFault;
         fault.failAt = fault.calls + 1;
         fault.persistent = kind == 2;
-        s.expect(expected[kind]);
+        s.expect(want[kind]);
     }
     Lines s("ab\ncd\n");
     DxfFileStrmIo* l = s.lines;
@@ -156,10 +148,8 @@ TEST(LineStream, PositioningAndHostFaults) {
     s.expect({{1, "d", 6, 4}});
     EXPECT_EQ(l->setPosition(l, 6), 1);  // the size itself reads as the end
     s.expect({{-1, "", 6, 6}});
-    for (int32_t beyond : {7, -1, INT32_MIN}) {
-        EXPECT_EQ(l->setPosition(l, beyond), 0);
-        EXPECT_EQ(l->position(l), 6);
-    }
+    for (int32_t beyond : {7, -1, INT32_MIN})
+        EXPECT_TRUE(l->setPosition(l, beyond) == 0 && l->position(l) == 6) << beyond;
     s.host.seekFault = {0, true};
     EXPECT_EQ(l->setPosition(l, 0), 0);
     s.expect({{0, "", 0, 0}});
@@ -188,39 +178,37 @@ bool buildAndRead(FakeHost& host, bool given, Arm arm) {
 }
 
 TEST(LineStreamLife, ConstructionFailsCleanlyOnEveryHostFault) {
-    using Host = FakeHost;
     const std::string document = "0\nEOF\n";
-    Host none(document);
+    FakeHost none(document);
     EXPECT_EQ(newDxfFileStrmIo(nullptr, none.stream(), nullptr, nullptr), nullptr);
     EXPECT_EQ(newDxfFileStrmIo(none.services(), nullptr, nullptr, nullptr), nullptr);
     // The stream is closed exactly when it was opened.
     const struct {
         const char* name;
         std::string document;
-        void (*spoil)(Host&);
+        void (*spoil)(FakeHost&);
         int32_t opens;
     } cases[] = {
-        {"no open", document, [](Host& h) { h.stream()->open = nullptr; }, 0},
-        {"open fails", document, [](Host& h) { h.openFault.failAt = 0; }, 0},
-        {"no tell", document, [](Host& h) { h.stream()->tell = nullptr; }, 1},
-        {"size tell fails", document, [](Host& h) { h.tellFault.failAt = 1; }, 1},
-        {"seek to end fails", document, [](Host& h) { h.seekFault.failAt = 0; }, 1},
-        {"seek back fails", document, [](Host& h) { h.seekFault.failAt = 1; }, 1},
-        {"no seek", document, [](Host& h) { h.stream()->seek = nullptr; }, 1},
-        {"empty document", "", [](Host&) {}, 1},
+        {"no open", document, [](FakeHost& h) { h.stream()->open = nullptr; }, 0},
+        {"open fails", document, [](FakeHost& h) { h.openFault.failAt = 0; }, 0},
+        {"no tell", document, [](FakeHost& h) { h.stream()->tell = nullptr; }, 1},
+        {"size tell fails", document, [](FakeHost& h) { h.tellFault.failAt = 1; }, 1},
+        {"seek to end fails", document, [](FakeHost& h) { h.seekFault.failAt = 0; }, 1},
+        {"seek back fails", document, [](FakeHost& h) { h.seekFault.failAt = 1; }, 1},
+        {"no seek", document, [](FakeHost& h) { h.stream()->seek = nullptr; }, 1},
+        {"empty document", "", [](FakeHost&) {}, 1},
     };
     for (bool given : {false, true}) {
         SCOPED_TRACE(given ? "given storage" : "own storage");
         for (const auto& c : cases) {
             SCOPED_TRACE(c.name);
-            Host host(c.document);
+            FakeHost host(c.document);
             EXPECT_FALSE(buildAndRead(host, given, c.spoil));
             EXPECT_TRUE(host.opens == c.opens && host.closes == c.opens);
-            EXPECT_EQ(host.poolBlocksLive(), 0);
-            EXPECT_EQ(host.foreignFrees, 0);
+            EXPECT_TRUE(host.poolBlocksLive() == 0 && host.foreignFrees == 0);
         }
-        wqtest::sweepAllocations(document, [&](Host& host, const wqtest::Fault& fault) {
-            const bool built = buildAndRead(host, given, [&](Host& h) { h.allocFault = fault; });
+        wqtest::sweepAllocations(document, [&](FakeHost& host, const wqtest::Fault& fault) {
+            const bool built = buildAndRead(host, given, [&](auto& h) { h.allocFault = fault; });
             EXPECT_EQ(built, host.allocFault.injected == 0);
         });
     }
