@@ -48,14 +48,18 @@ Lines transcribe(FakeHost& host, int32_t patience = 1) {
 
 Words hostWords(const HostParams* p) { return {p->word2, p->word4, p->word24, p->word32}; }
 
+// Every pool block given back, and the document closed as often as opened.
+void expectClean(const FakeHost& host) {
+    EXPECT_TRUE(host.poolBlocksLive() == 0 && host.opens == host.closes);
+}
+
 // What a run of the title block may deliver when host calls fail (where seeks fail, an
 // empty text may stand anywhere), giving back all it took.
 void expectAllowedRun(FakeHost& host, const Lines& got, bool emptyTexts = false) {
     const auto rule =
         emptyTexts ? wqtest::TextRule::FromCleanRunOrEmpty : wqtest::TextRule::FromCleanRun;
     EXPECT_EQ(wqtest::disallowedRecords(kTitleBlockRecords, got, rule), "");
-    EXPECT_EQ(host.poolBlocksLive(), 0);
-    EXPECT_EQ(host.opens, host.closes);
+    expectClean(host);
 }
 
 TEST(ReaderEntry, AFreshSourceHoldsItsWordsAndMakesTheWorkBufferOnRequestOne) {
@@ -65,37 +69,29 @@ TEST(ReaderEntry, AFreshSourceHoldsItsWordsAndMakesTheWorkBufferOnRequestOne) {
     DxfSource* source = startSrcDXF(host.stream(), params);
     ASSERT_NE(source, nullptr);
     EXPECT_TRUE(source->tag == 4536 && source->phase == 2 && source->hostValue == 0x5157u);
-    EXPECT_TRUE(source->stream == host.stream() && source->params == params &&
-                source->services == host.services());
     EXPECT_TRUE(source->getDXFobject == getDXFobject && source->shutDownDXFsrc == shutDownDXFsrc);
     EXPECT_EQ(source->reserved6 | source->reserved7 | source->recordQueue, 0u);
     EXPECT_TRUE(!source->workStart && !source->workCursor && !source->workEnd);
     EXPECT_EQ(source->lastRecord, nullptr);
-    EXPECT_EQ(hostWords(params), (Words{48, 1, 1, 0}));
-    EXPECT_EQ(_lib_version, 1);
+    EXPECT_TRUE(hostWords(params) == (Words{48, 1, 1, 0}) && _lib_version == 1);
 
     EXPECT_EQ(source->allocBufDXFsrc(source, 2), 0);
     host.allocFault = {0, false};  // the next allocation fails, once
     EXPECT_EQ(source->allocBufDXFsrc(source, 1), 0);
-    EXPECT_EQ(host.reported, Lines{kNoMemory});
-    EXPECT_EQ(source->workStart, nullptr);
+    EXPECT_TRUE(host.reported == Lines{kNoMemory} && source->workStart == nullptr);
     EXPECT_EQ(source->allocBufDXFsrc(source, 1), 1);
     char* const start = source->workStart;
-    ASSERT_NE(start, nullptr);
-    EXPECT_EQ(source->workCursor, start);
+    ASSERT_TRUE(start != nullptr && source->workCursor == start && source->workEnd == start + 3072);
     source->workCursor = start + 10;                  // the host's to move
     EXPECT_EQ(source->allocBufDXFsrc(source, 1), 1);  // made once
     EXPECT_TRUE(source->workStart == start && source->workCursor == start + 10);
-    EXPECT_EQ(source->workEnd, start + 3072);
     EXPECT_EQ(source->allocBufDXFsrc(source, 2), 0);
 
     OutputRecord* first = getDXFobject(source);  // the last record handed out is kept
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(source->lastRecord, first);
+    ASSERT_TRUE(first != nullptr && source->lastRecord == first);
     host.release(first);
     shutDownDXFsrc(source);
-    EXPECT_EQ(host.poolBlocksLive(), 0);
-    EXPECT_EQ(host.closes, 1);
+    EXPECT_TRUE(host.poolBlocksLive() == 0 && host.closes == 1);
     shutDownDXFsrc(nullptr);
 }
 
@@ -104,14 +100,13 @@ TEST(ReaderEntry, DeliversBlocksThenEntitiesAndStopsWhereTheFramingSays) {
     const Lines kNulls = {"FAIL null", "FAIL null", "FAIL null"};
     const struct Case {
         std::string document;
-        int32_t patience;
+        int32_t patience;  // calls without a record before the run is given up
         Lines records;
     } cases[] = {
         {kTitleBlock, 1, kTitleBlockRecords},
         {wqtest::withLineEnds(kTitleBlock, "\r\n"), 1, kTitleBlockRecords},
         {wqtest::withLineEnds(kTitleBlock, "\r"), 1, kTitleBlockRecords},
-        {section("ENTITIES", "0\nTEXT\n1\nentity\n") + section("BLOCKS", "0\nTEXT\n1\nblock\n"),
-         1,
+        {section("ENTITIES", "0\nTEXT\n1\nentity\n") + section("BLOCKS", "0\nTEXT\n1\nblock\n"), 1,
          {"S", T("block"), "E", "S", T("entity"), "E", "D"}},
         // No text: only the end of document, then nothing. An ENTITIES section without its
         // closing pair is passed over.
@@ -124,16 +119,14 @@ TEST(ReaderEntry, DeliversBlocksThenEntitiesAndStopsWhereTheFramingSays) {
         // An unknown code stops the first TEXT after its first text: what it queued comes
         // first, then the retried handler starts a new entity where the stream stands.
         {section("BLOCKS", "0\nTEXT\n1\nbefore\n420\n256\n1\nafter\n") +
-             section("ENTITIES", "0\nTEXT\n1\nlast\n") + "0\nEOF\n",
-         2,
+             section("ENTITIES", "0\nTEXT\n1\nlast\n") + "0\nEOF\n", 2,
          {"FAIL null", "S", T("before"), "S", T("after"), "E", "S", T("last"), "E", "D"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.document.substr(0, 60));
         FakeHost host(c.document);
         EXPECT_EQ(transcribe(host, c.patience), c.records);
-        EXPECT_EQ(host.poolBlocksLive(), 0);
-        EXPECT_EQ(host.opens, host.closes);
+        expectClean(host);
     }
 }
 
@@ -159,14 +152,12 @@ TEST(ReaderEntry, AFailedStartLeavesTheHostParamsAloneAndNothingAllocated) {
         EXPECT_EQ(startSrcDXF(host.stream(), params), nullptr);
         EXPECT_EQ(host.reported, c.messages);
         EXPECT_EQ(hostWords(params), (Words{77, 77, 77, 77}));
-        EXPECT_EQ(host.poolBlocksLive(), 0);
-        EXPECT_EQ(host.opens, host.closes);
+        expectClean(host);
     }
     FakeHost host(noSections);
     EXPECT_EQ(startSrcDXF(nullptr, host.params()), nullptr);
     host.params()->services = nullptr;
-    EXPECT_EQ(startSrcDXF(host.stream(), host.params()), nullptr);
-    EXPECT_EQ(host.opens, 0);
+    EXPECT_TRUE(startSrcDXF(host.stream(), host.params()) == nullptr && host.opens == 0);
 }
 
 // Every host allocation from start to shutdown fails in turn, once and from then on.
