@@ -20,14 +20,16 @@ import sys
 
 REPO = pathlib.Path(__file__).resolve().parent.parent
 
-# (file, the piece as it stands, the piece broken, what the break is)
+# (file, the piece as it stands, the piece broken, what the break is). Where the piece has
+# been written more than one way over time, it is a tuple of the ways, and the one present
+# is broken.
 MUTANTS = [
     ("base/DxfFileStrmIo.cpp", "ctx->position = start + end + 1;",
      "ctx->position = start + end + 2;", "the next line starts one byte late"),
     ("base/DxfFileStrmIo.cpp", "if (end > 0 && buffer[end - 1] == '\\r') {",
      "if (false) {", "a CR before the LF stays in the line"),
     ("base/DxfFileStrmIo.cpp", "if (end < 0) end = indexIn(buffer, stop, '\\r');",
-     "", "a lone CR no longer ends a line"),
+     "if (end < 0) end = indexIn(buffer, 0, '\\r');", "a lone CR no longer ends a line"),
     ("base/DxfFileStrmIo.cpp", "const int32_t length = got < size ? got : size - 1;",
      "const int32_t length = got < size ? got : size - 2;",
      "a long line's pieces lose a byte"),
@@ -61,7 +63,8 @@ MUTANTS = [
      "an escape without digits decodes to zero bytes"),
     ("entities/ReadDatUtil.cpp", "    const int32_t offset = *start;\n    *start = -1;",
      "    const int32_t offset = *start;", "the reader can step back twice"),
-    ("entities/ReadDatUtil.cpp", "    ctx->strings->deleteChar(ctx->strings, ctx->codeBuffer, ' ');\n",
+    ("entities/ReadDatUtil.cpp", ("    ctx->strings->deleteChar(ctx->strings, ctx->codeBuffer, ' ');\n",
+                                  "    strings->deleteChar(strings, ctx->codeBuffer, ' ');\n"),
      "", "a code line keeps its blanks"),
     ("entities/DxfEntities.cpp", "            reader->backToPair(reader);\n            ctx->currentHandler = nullptr;",
      "            ctx->currentHandler = nullptr;", "the entity after a skipped one is lost"),
@@ -130,6 +133,8 @@ def main():
         source = REPO / path
         original = source.read_bytes()
         text = original.decode()
+        pieces = piece if isinstance(piece, tuple) else (piece,)
+        piece = next((p for p in pieces if text.count(p) == 1), pieces[0])
         if text.count(piece) != 1:
             print(f"{number:2} {path}: the piece is not there exactly once: {what}")
             survivors += 1
