@@ -8,6 +8,7 @@
 
 #include "DxfHash.h"
 #include "DxfVocabulary.h"
+#include "NameChains.hpp"
 #include "Pool.hpp"
 
 namespace {
@@ -88,26 +89,13 @@ constexpr CodeIndex makeCodeIndex() {
 constexpr CodeIndex kCodeIndex = makeCodeIndex();
 static_assert(kCodeIndex.sound, "every code text is a number written one way, in rising order");
 
-// Gives every node of every bucket back to the storage.
-void freeNodes(GrpIdContext* ctx) {
-    for (GroupNode*& head : ctx->buckets) {
-        GroupNode* node = head;
-        while (node != nullptr) {
-            GroupNode* next = node->next;  // freeBlock clears the node
-            ctx->storage->freeBlock(ctx->storage, node);
-            node = next;
-        }
-        head = nullptr;
-    }
-}
-
 // Releases what exists, in the destructor's order: the hash, the nodes, the context, the
 // handle, and last a storage this object made. `self` may be null (no handle yet).
 void destroy(GrpIdContext* ctx, DxfGrpId* self) {
     DxfPublicStorage* storage = ctx->storage;
     const int32_t ownsStorage = ctx->ownsStorage;
     deleteDxfHash(ctx->hash);
-    freeNodes(ctx);
+    wq::freeChains(storage, ctx->buckets);
     storage->freeBlock(storage, ctx);
     wq::freeOne(storage, self);
     if (ownsStorage) deleteDxfPublicStorage(storage);
@@ -118,15 +106,11 @@ void destroy(GrpIdContext* ctx, DxfGrpId* self) {
 int32_t _mkGroupTbl(DxfGrpId* groups) {
     GrpIdContext* ctx = contextOf(groups);
     for (int32_t i = 0; i < GroupCodeCount; ++i) {
-        const uint32_t bucket = ctx->hash->hashString(ctx->hash, groupCodeTable[i], GroupBuckets);
-        GroupNode* node = wq::allocOne<GroupNode>(ctx->storage);
+        GroupNode* node = wq::chainName(ctx->storage, ctx->hash, ctx->buckets, groupCodeTable[i]);
         if (node == nullptr) return 0;  // the nodes inserted so far stay for the caller to free
         node->index = i;
         node->code = groupCodeTable[i];
-        node->bucket = static_cast<int32_t>(bucket);
         node->valueType = groupTypeTable[i];
-        node->next = ctx->buckets[bucket];
-        ctx->buckets[bucket] = node;
     }
     return 1;
 }

@@ -6,6 +6,8 @@
 
 #include "Collaborators.hpp"
 #include "EntitiesContext.hpp"
+#include "MovingReads.hpp"
+#include "NameChains.hpp"
 #include "Pool.hpp"
 
 namespace {
@@ -29,15 +31,12 @@ int32_t skipHandler(DxfEntities* self) { return contextOf(self)->skipEntity(self
 int32_t buildEntityTable(DxfEntities* self) {
     EntitiesContext* ctx = contextOf(self);
     for (int32_t i = 0; i < EntityNameCount; ++i) {
-        const uint32_t bucket = ctx->hash->hashString(ctx->hash, dxfEntityNames[i], EntityBuckets);
-        EntityNode* node = wq::allocOne<EntityNode>(ctx->collaborators.storage);
+        EntityNode* node =
+            wq::chainName(ctx->collaborators.storage, ctx->hash, ctx->buckets, dxfEntityNames[i]);
         if (node == nullptr) return 0;
-        node->next = ctx->buckets[bucket];
-        node->bucket = static_cast<int32_t>(bucket);
         node->index = i;
         node->name = dxfEntityNames[i];
         node->handler = ctx->handlerSlots[i];
-        ctx->buckets[bucket] = node;
     }
     return 1;
 }
@@ -65,13 +64,11 @@ int32_t atRangeEnd(DxfEntities* self) {
     return lines->position(lines) >= ctx->endOffset;
 }
 
-// Reads the next group; 1, or 0 when it cannot be read or left the stream where it stood.
-// A group read without moving comes from a host that cannot seek any more (its lines read
-// as empty ones): the loops below would go round forever on it.
+// Reads the next group; 1, or 0 when it cannot be read or left the stream where it stood
+// (a failed host seek, on which the loops below would go round forever).
 int32_t readMovingPair(EntitiesContext* ctx, GroupPair* pair) {
-    DxfFileStrmIo* lines = ctx->collaborators.lines;
-    const int32_t before = lines->position(lines);
-    return ctx->reader->readPair(ctx->reader, pair) && lines->position(lines) != before;
+    return wq::readMoved(ctx->collaborators.lines,
+                         [&] { return ctx->reader->readPair(ctx->reader, pair) != 0; });
 }
 
 // Reads and drops groups up to the next code-0 group, which is pushed back for the next
@@ -121,13 +118,7 @@ int32_t nextEntity(DxfEntities* self, uintptr_t* /* queue: records go through th
 void destroy(EntitiesContext* ctx, DxfEntities* self) {
     const Collaborators made = ctx->collaborators;
     if (ctx->reader != nullptr) deleteReadDatUtil(ctx->reader);
-    for (EntityNode* head : ctx->buckets) {
-        while (head != nullptr) {
-            EntityNode* next = head->next;
-            wq::freeOne(made.storage, head);
-            head = next;
-        }
-    }
+    wq::freeChains(made.storage, ctx->buckets);
     if (ctx->hash != nullptr) deleteDxfHash(ctx->hash);
     if (ctx->decoder != nullptr) deleteMtextConv(ctx->decoder);
     wq::freeOne(made.storage, ctx);

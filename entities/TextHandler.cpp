@@ -3,27 +3,16 @@
 #include <cstring>
 
 #include "EntitiesContext.hpp"
+#include "Records.hpp"
 
 namespace {
 
-constexpr int32_t kTextBytes = 2048;  // every text buffer handed to the host
-constexpr intptr_t kStartMark = 12;   // word 12 of a start record
+// Every text buffer handed to the host holds a whole value line.
+constexpr int32_t kTextBytes = DxfLineBytes;
+constexpr intptr_t kStartMark = 12;  // word 12 of a start record
 
-// Makes a record of `kind` and stores it as the source's last record, through which it is
-// then filled and queued; the record, or null when the host gives none (the last record
-// then stays the one made before).
-OutputRecord* makeRecord(DxfSource* source, int32_t kind) {
-    HostServices* services = source->services;
-    OutputRecord* record = services->newRecord(services, kind);
-    if (record != nullptr) source->lastRecord = record;
-    return record;
-}
-
-// Puts the source's last record into its record queue at `position`.
-void queueLastRecord(DxfSource* source, int32_t position) {
-    HostServices* services = source->services;
-    services->putRecord(services, &source->recordQueue, source->lastRecord, position);
-}
+using wq::makeRecord;
+using wq::queueLastRecord;
 
 // Queues the text record of one value, decoded into a buffer of the host; 1, or 0 when
 // the buffer or the record cannot be made. A buffer whose record cannot be made stays with

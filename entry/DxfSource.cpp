@@ -5,13 +5,13 @@
 #include "DxfPublicStorage.h"
 #include "DxfVocabulary.h"
 #include "GetDxfData.h"
+#include "Messages.hpp"
 #include "Pool.hpp"
 
 extern "C" const int32_t _lib_version = 1;
 
 namespace {
 
-constexpr char kNoMemory[] = "Memory allocation error";
 // The phase after EOF: every handler has finished.
 constexpr intptr_t kPhasesDone = SectionCount;
 
@@ -47,8 +47,7 @@ int32_t allocBufDXFsrc(DxfSource* source, int32_t request) {
     if (source->workStart != nullptr) return 1;
     char* buffer = wq::allocArray<char>(source->storage, DxfWorkBufferBytes);
     if (buffer == nullptr) {
-        HostStream* stream = source->stream;
-        if (stream->reportError != nullptr) stream->reportError(stream, kNoMemory, 0);
+        wq::report(source->stream, wq::kNoMemory);
         return 0;
     }
     source->workStart = buffer;

@@ -8,6 +8,9 @@
 #include "DxfHash.h"
 #include "DxfStrEtc.h"
 #include "DxfVocabulary.h"
+#include "Messages.hpp"
+#include "MovingReads.hpp"
+#include "NameChains.hpp"
 #include "Pool.hpp"
 #include "SectionIndex.hpp"
 #include "StrEtcOperations.hpp"
@@ -17,36 +20,29 @@ namespace {
 using wq::SectionIndexContext;
 using wq::SectionNameNode;
 
-constexpr char kIllegalFile[] = "Illigal DXF file";
-constexpr char kNoMemory[] = "Memory allocation error";
+using wq::kIllegalFile;
+using wq::kNoMemory;
 constexpr int kBlank = ' ';
 
 SectionIndexContext* contextOf(GetDxfData* self) { return wq::sectionIndexOf(self); }
-
-// Hands a message to the host, when its stream takes reports at all.
-void report(DxfSource* source, const char* message) {
-    HostStream* stream = source->stream;
-    if (stream->reportError != nullptr) stream->reportError(stream, message, 0);
-}
 
 bool equals(const char* line, const char* word) { return std::strcmp(line, word) == 0; }
 
 // Reads the next line into the context's buffer as a terminated string; its length, or
 // -1 when the scan must end.
 //
-// Two cases the line stream leaves to us are settled here:
-// - A read that does not move the stream's position is the line stream's report of a
-//   failed host seek (it gives 0, like an empty line, but an empty line always moves the
-//   position past its line end). A host whose seek keeps failing would otherwise feed
-//   the scan empty lines forever, so such a read ends the scan like the end of input.
-// - The buffer is terminated right after the bytes the line stream gave, whatever it
-//   left there. A piece that fills all 2048 bytes has no room for a terminator; no frame
-//   line is that long, so it is taken as an empty line, which matches nothing.
+// A read that does not move the position (a failed host seek) ends the scan like the end
+// of input. The buffer is terminated right after the bytes the line stream gave, whatever
+// it left there. A piece that fills all 2048 bytes has no room for a terminator; no frame
+// line is that long, so it is taken as an empty line, which matches nothing.
 int32_t readScanLine(SectionIndexContext* ctx) {
     DxfFileStrmIo* lines = ctx->lines;
-    const int32_t before = lines->position(lines);
-    const int32_t length = lines->readLine(lines, ctx->line, DxfLineBytes);
-    if (length < 0 || lines->position(lines) == before) return -1;
+    int32_t length = -1;
+    if (!wq::readMoved(lines, [&] {
+            return (length = lines->readLine(lines, ctx->line, DxfLineBytes)) >= 0;
+        })) {
+        return -1;
+    }
     if (length >= DxfLineBytes) {
         ctx->line[0] = '\0';
         return 0;
@@ -177,14 +173,10 @@ int32_t buildSectionNames(GetDxfData* self) {
     SectionIndexContext* ctx = contextOf(self);
     for (int32_t index = 0; index < SectionCount; ++index) {
         const char* name = dxfSectionNames[index];
-        const uint32_t bucket = ctx->hash->hashString(ctx->hash, name, SectionBuckets);
-        SectionNameNode* node = wq::allocOne<SectionNameNode>(ctx->storage);
+        SectionNameNode* node = wq::chainName(ctx->storage, ctx->hash, ctx->nameBuckets, name);
         if (node == nullptr) return 0;
-        node->next = ctx->nameBuckets[bucket];
-        node->bucket = static_cast<int32_t>(bucket);
         node->index = index;
         node->name = name;
-        ctx->nameBuckets[bucket] = node;
     }
     return 1;
 }
@@ -192,13 +184,7 @@ int32_t buildSectionNames(GetDxfData* self) {
 // Returns what the index owns; the context and the handle go with the storage. The hash
 // is deleted by the destructor only: on a shared storage it owns nothing of its own.
 void destroySectionIndex(SectionIndexContext* ctx) {
-    for (SectionNameNode*& head : ctx->nameBuckets) {
-        while (head != nullptr) {
-            SectionNameNode* next = head->next;
-            wq::freeOne(ctx->storage, head);
-            head = next;
-        }
-    }
+    wq::freeChains(ctx->storage, ctx->nameBuckets);
     if (ctx->ownsLines) deleteDxfFileStrmIo(ctx->lines);
     if (ctx->ownsStrings) deleteDxfStrEtc(ctx->strings);
     if (ctx->ownsStorage) deleteDxfPublicStorage(ctx->storage);
@@ -218,7 +204,7 @@ GetDxfData* newGetDxfData(DxfSource* source, DxfPublicStorage* storage, DxfStrEt
     }
     SectionIndexContext* ctx = wq::allocOne<SectionIndexContext>(storage);
     if (ctx == nullptr) {
-        report(source, kNoMemory);
+        wq::report(source->stream, kNoMemory);
         if (ownsStorage) deleteDxfPublicStorage(storage);
         return nullptr;
     }
@@ -226,7 +212,7 @@ GetDxfData* newGetDxfData(DxfSource* source, DxfPublicStorage* storage, DxfStrEt
     ctx->storage = storage;
     // From here on the context records what exists, so one teardown undoes any step.
     const auto fail = [ctx, source](const char* message) -> GetDxfData* {
-        if (message != nullptr) report(source, message);
+        if (message != nullptr) wq::report(source->stream, message);
         destroySectionIndex(ctx);
         return nullptr;
     };

@@ -4,6 +4,7 @@
 #include "DxfEntities.h"
 #include "DxfVocabulary.h"
 #include "GetDxfData.h"
+#include "Records.hpp"
 #include "SectionIndex.hpp"
 
 namespace {
@@ -71,11 +72,9 @@ int32_t doObjects(GetDxfData* self) {
 // Queues the one end-of-document record, whether or not the file ends with "0"/"EOF".
 int32_t doEnd(GetDxfData* self) {
     DxfSource* source = contextOf(self)->source;
-    HostServices* services = source->services;
-    OutputRecord* record = services->newRecord(services, RecordEndOfDocument);
-    if (record == nullptr) return PhaseError;  // the next call tries again
-    source->lastRecord = record;
-    services->putRecord(services, &source->recordQueue, record, QueueAppend);
+    // Without its record the phase is not finished: the next call tries again.
+    if (wq::makeRecord(source, RecordEndOfDocument) == nullptr) return PhaseError;
+    wq::queueLastRecord(source, QueueAppend);
     return PhaseFinished;
 }
 
