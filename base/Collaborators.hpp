@@ -1,6 +1,8 @@
-// The four collaborators the group pair reader and the entity dispatcher read through
-// (storage, string utilities, group code table, line stream): made on demand when their
-// creator was not given one, and deleted only by the object that made them.
+// The collaborators a module reads through (storage, string utilities, group code table,
+// line stream): taken when its creator was given one, else made on demand and then owned,
+// and deleted only by the object that made them. Constructors make them through the
+// ensure functions and, on any failure, give back what they made through deleteOwned,
+// as their destructors do.
 #ifndef WQ_COLLABORATORS_HPP
 #define WQ_COLLABORATORS_HPP
 
@@ -42,10 +44,12 @@ inline int32_t ensureGroups(Collaborators* made, HostServices* services) {
     return made->ownsGroups = made->groups != nullptr;
 }
 
-// The stream makes string utilities of its own, even when some were made here.
-inline int32_t ensureLines(Collaborators* made, HostServices* services, HostStream* stream) {
+// The stream gets `strings` for its own: with null it makes string utilities of its own,
+// even when some were made here.
+inline int32_t ensureLines(Collaborators* made, HostServices* services, HostStream* stream,
+                           DxfStrEtc* strings) {
     if (made->lines != nullptr) return 1;
-    made->lines = newDxfFileStrmIo(services, stream, nullptr, made->storage);
+    made->lines = newDxfFileStrmIo(services, stream, strings, made->storage);
     return made->ownsLines = made->lines != nullptr;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "Collaborators.hpp"
 #include "Pool.hpp"
 
 namespace {
@@ -226,55 +227,62 @@ int32_t fileSize(DxfFileStrmIo* self) { return contextOf(self)->fileSize; }
 // The offset at which the most recent readLine began.
 int32_t lineStart(DxfFileStrmIo* self) { return contextOf(self)->lineStart; }
 
-}  // namespace
-
-DxfFileStrmIo* newDxfFileStrmIo(HostServices* services, HostStream* stream, DxfStrEtc* strings,
-                                DxfPublicStorage* storage) {
-    if (services == nullptr || stream == nullptr) return nullptr;
-    const int32_t ownsStorage = storage == nullptr;  // 1 when this object makes its own pool
-    if (ownsStorage && (storage = newDxfPublicStorage(services, StorageExactSizes)) == nullptr) {
-        return nullptr;
+// Releases what exists of a line stream, in the destructor's order: closes the host
+// stream when it was opened, then deletes the string utilities and the storage it made.
+// A destructor leaves the handle and context in a storage it was given, for that storage
+// to take when it is deleted; a failed constructor gives them back to it (`giveBack`).
+void destroy(const wq::Collaborators& made, FileStrmIoContext* ctx, DxfFileStrmIo* self,
+             bool giveBack) {
+    if (ctx != nullptr && ctx->opened && ctx->stream->close != nullptr) {
+        ctx->stream->close(ctx->stream);
     }
-    FileStrmIoContext* ctx = wq::allocOne<FileStrmIoContext>(storage);
-    const int32_t ownsStrings = strings == nullptr;
-    if (ctx != nullptr && ownsStrings) strings = newDxfStrEtc(services, storage);
-    DxfFileStrmIo* self =
-        ctx != nullptr && strings != nullptr ? wq::allocOne<DxfFileStrmIo>(storage) : nullptr;
+    if (made.ownsStrings) deleteDxfStrEtc(made.strings);
+    if (giveBack && !made.ownsStorage) {
+        wq::freeOne(made.storage, self);
+        wq::freeOne(made.storage, ctx);
+    }
+    if (made.ownsStorage) deleteDxfPublicStorage(made.storage);
+}
 
-    // Undoes, in the destructor's order, whatever exists; the blocks go back to a storage
-    // the caller gave, and with the storage when it is ours.
-    auto fail = [&]() -> DxfFileStrmIo* {
-        if (ctx != nullptr && ctx->opened && stream->close != nullptr) stream->close(stream);
-        if (ownsStrings && strings != nullptr) deleteDxfStrEtc(strings);
-        if (ownsStorage) {
-            deleteDxfPublicStorage(storage);
-        } else {
-            wq::freeOne(storage, self);
-            wq::freeOne(storage, ctx);
-        }
-        return nullptr;
-    };
-    if (self == nullptr) return fail();
-
-    ctx->ownsStrings = ownsStrings;
-    ctx->strings = strings;
-    ctx->ownsStorage = ownsStorage;
-    ctx->storage = storage;
+// Fills a new context and handle with this module's operations and a stream not yet opened.
+void fill(FileStrmIoContext* ctx, DxfFileStrmIo* self, const wq::Collaborators& made,
+          HostStream* stream) {
+    ctx->ownsStrings = made.ownsStrings;
+    ctx->strings = made.strings;
+    ctx->ownsStorage = made.ownsStorage;
+    ctx->storage = made.storage;
     ctx->measureSize = measureSize;
     ctx->seekStream = seekStream;
     ctx->tellStream = tellStream;
     ctx->readStream = readStream;
-    ctx->position = 0;
-    // Before any readLine the most recent line is taken to begin where reading begins.
-    ctx->lineStart = 0;
     ctx->stream = stream;
-    ctx->opened = 0;
+    // Position, line start and opened start at 0: before any readLine the most recent
+    // line is taken to begin where reading begins.
     self->context = ctx;
     self->setPosition = setPosition;
     self->readLine = readLine;
     self->fileSize = fileSize;
     self->position = position;
     self->lineStart = lineStart;
+}
+
+}  // namespace
+
+DxfFileStrmIo* newDxfFileStrmIo(HostServices* services, HostStream* stream, DxfStrEtc* strings,
+                                DxfPublicStorage* storage) {
+    if (services == nullptr || stream == nullptr) return nullptr;
+    wq::Collaborators made = {0, storage, 0, strings, 0, nullptr, 0, nullptr};
+    FileStrmIoContext* ctx = nullptr;
+    DxfFileStrmIo* self = nullptr;
+    auto fail = [&]() -> DxfFileStrmIo* {
+        destroy(made, ctx, self, true);
+        return nullptr;
+    };
+    if (!wq::ensureStorage(&made, services)) return nullptr;
+    if ((ctx = wq::allocOne<FileStrmIoContext>(made.storage)) == nullptr) return fail();
+    if (!wq::ensureStrings(&made, services)) return fail();
+    if ((self = wq::allocOne<DxfFileStrmIo>(made.storage)) == nullptr) return fail();
+    fill(ctx, self, made, stream);
 
     if (stream->open == nullptr || stream->open(stream) == 0) return fail();
     ctx->opened = 1;
@@ -286,12 +294,11 @@ DxfFileStrmIo* newDxfFileStrmIo(HostServices* services, HostStream* stream, DxfS
 
 void deleteDxfFileStrmIo(DxfFileStrmIo* lines) {
     if (lines == nullptr) return;
-    // Everything is read out first: the context is a block of the storage deleted last.
-    const FileStrmIoContext* ctx = contextOf(lines);
-    HostStream* stream = ctx->stream;
-    DxfStrEtc* strings = ctx->ownsStrings ? ctx->strings : nullptr;
-    DxfPublicStorage* storage = ctx->ownsStorage ? ctx->storage : nullptr;
-    if (ctx->opened && stream->close != nullptr) stream->close(stream);
-    if (strings != nullptr) deleteDxfStrEtc(strings);
-    if (storage != nullptr) deleteDxfPublicStorage(storage);
+    FileStrmIoContext* ctx = contextOf(lines);
+    wq::Collaborators made = {};
+    made.ownsStorage = ctx->ownsStorage;
+    made.storage = ctx->storage;
+    made.ownsStrings = ctx->ownsStrings;
+    made.strings = ctx->strings;
+    destroy(made, ctx, lines, false);
 }

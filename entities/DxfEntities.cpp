@@ -114,51 +114,27 @@ int32_t nextEntity(DxfEntities* self, uintptr_t* /* queue: records go through th
 }
 
 // Releases what exists of a dispatcher, in the destructor's order: reader, name nodes,
-// hash, escape decoder, context and handle, then the collaborators it made.
-void destroy(EntitiesContext* ctx, DxfEntities* self) {
-    const Collaborators made = ctx->collaborators;
-    if (ctx->reader != nullptr) deleteReadDatUtil(ctx->reader);
-    wq::freeChains(made.storage, ctx->buckets);
-    if (ctx->hash != nullptr) deleteDxfHash(ctx->hash);
-    if (ctx->decoder != nullptr) deleteMtextConv(ctx->decoder);
-    wq::freeOne(made.storage, ctx);
+// hash, escape decoder, context and handle, then the collaborators it made. The context
+// records what was made inside it (it comes zero-filled); `made` what was made for it.
+DxfEntities* destroy(const Collaborators& made, EntitiesContext* ctx, DxfEntities* self) {
+    if (ctx != nullptr) {
+        if (ctx->reader != nullptr) deleteReadDatUtil(ctx->reader);
+        wq::freeChains(made.storage, ctx->buckets);
+        if (ctx->hash != nullptr) deleteDxfHash(ctx->hash);
+        if (ctx->decoder != nullptr) deleteMtextConv(ctx->decoder);
+        wq::freeOne(made.storage, ctx);
+    }
     wq::freeOne(made.storage, self);
     wq::deleteOwned(made);
+    return nullptr;
 }
 
-}  // namespace
-
-DxfEntities* newDxfEntities(DxfSource* source, DxfPublicStorage* storage, DxfStrEtc* strings,
-                            DxfFileStrmIo* lines, DxfGrpId* groups, int32_t start, int32_t end) {
-    // The source's services make whatever is missing, the hash and the escape decoder too.
-    if (source == nullptr || source->services == nullptr) return nullptr;
-    HostServices* services = source->services;
-    Collaborators made = {0, storage, 0, strings, 0, groups, 0, lines};
-    auto fail = [&made]() -> DxfEntities* {
-        wq::deleteOwned(made);
-        return nullptr;
-    };
-
-    if (!wq::ensureStorage(&made, services)) return nullptr;
-    if (!wq::ensureStrings(&made, services) || !wq::ensureGroups(&made, services) ||
-        !wq::ensureLines(&made, services, source->stream)) {
-        return fail();
-    }
-
-    // The context comes zero-filled: no current handler, no nodes, and `destroy` below
-    // finds exactly what has been made so far.
-    EntitiesContext* ctx = wq::allocOne<EntitiesContext>(made.storage);
-    if (ctx == nullptr) return fail();
+// Fills a new context with this module's operations and the handlers of the listed names:
+// ATTDEF, ATTRIB and BLOCK forward to TEXT's slot, every other name is skipped.
+void fill(EntitiesContext* ctx, DxfSource* source, const Collaborators& made, int32_t start,
+          int32_t end) {
     ctx->source = source;
     ctx->collaborators = made;
-    DxfEntities* self = nullptr;
-    auto undo = [&ctx, &self]() -> DxfEntities* {
-        destroy(ctx, self);
-        return nullptr;
-    };
-
-    ctx->reader = newReadDatUtil(source, made.storage, made.strings, made.lines, made.groups);
-    if (ctx->reader == nullptr) return undo();
     ctx->startOffset = start;
     ctx->endOffset = end;
     ctx->buildEntityTable = buildEntityTable;
@@ -171,21 +147,43 @@ DxfEntities* newDxfEntities(DxfSource* source, DxfPublicStorage* storage, DxfStr
     ctx->handlerSlots[EntityAttrib] = forwardToText;
     ctx->handlerSlots[EntityBlock] = forwardToText;
     ctx->handlerSlots[EntityText] = wq::textHandler;
+}
 
-    ctx->hash = newDxfHash(services, made.storage);
-    if (ctx->hash == nullptr) return undo();
-    ctx->decoder = newMtextConv(services, made.storage, made.strings);
-    if (ctx->decoder == nullptr) return undo();
-    self = wq::allocOne<DxfEntities>(made.storage);
-    if (self == nullptr) return undo();
+}  // namespace
+
+DxfEntities* newDxfEntities(DxfSource* source, DxfPublicStorage* storage, DxfStrEtc* strings,
+                            DxfFileStrmIo* lines, DxfGrpId* groups, int32_t start, int32_t end) {
+    // The source's services make whatever is missing, the hash and the escape decoder too.
+    if (source == nullptr || source->services == nullptr) return nullptr;
+    HostServices* services = source->services;
+    Collaborators made = {0, storage, 0, strings, 0, groups, 0, lines};
+    if (!wq::ensureStorage(&made, services) || !wq::ensureStrings(&made, services) ||
+        !wq::ensureGroups(&made, services) ||
+        !wq::ensureLines(&made, services, source->stream, nullptr)) {
+        return destroy(made, nullptr, nullptr);
+    }
+    EntitiesContext* ctx = wq::allocOne<EntitiesContext>(made.storage);
+    if (ctx == nullptr) return destroy(made, nullptr, nullptr);
+    fill(ctx, source, made, start, end);
+    ctx->reader = newReadDatUtil(source, made.storage, made.strings, made.lines, made.groups);
+    if (ctx->reader == nullptr) return destroy(made, ctx, nullptr);
+    if ((ctx->hash = newDxfHash(services, made.storage)) == nullptr ||
+        (ctx->decoder = newMtextConv(services, made.storage, made.strings)) == nullptr) {
+        return destroy(made, ctx, nullptr);
+    }
+    DxfEntities* self = wq::allocOne<DxfEntities>(made.storage);
+    if (self == nullptr) return destroy(made, ctx, nullptr);
     self->context = ctx;
     self->nextEntity = nextEntity;
-    if (!ctx->buildEntityTable(self)) return undo();
-    if (!made.lines->setPosition(made.lines, start)) return undo();
+    if (!ctx->buildEntityTable(self) || !made.lines->setPosition(made.lines, start)) {
+        return destroy(made, ctx, self);
+    }
     return self;
 }
 
 void deleteDxfEntities(DxfEntities* entities) {
     if (entities == nullptr || entities->context == nullptr) return;
-    destroy(contextOf(entities), entities);
+    EntitiesContext* ctx = contextOf(entities);
+    const Collaborators made = ctx->collaborators;  // a copy: freeing the context clears it
+    destroy(made, ctx, entities);
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "Collaborators.hpp"
 #include "Pool.hpp"
 
 namespace {
@@ -110,28 +111,30 @@ int32_t convertText(MtextConv* self, char* out, int32_t* outLength, char* text,
     return 1;
 }
 
+// Releases what exists of a decoder, in the destructor's order: handle, context, then the
+// string utilities and storage it made.
+MtextConv* destroy(const wq::Collaborators& made, DecoderContext* ctx, MtextConv* self) {
+    wq::freeOne(made.storage, self);
+    wq::freeOne(made.storage, ctx);
+    wq::deleteOwned(made);
+    return nullptr;
+}
+
 }  // namespace
 
 MtextConv* newMtextConv(HostServices* services, DxfPublicStorage* storage, DxfStrEtc* strings) {
     if (services == nullptr) return nullptr;
-    const int32_t ownsStorage = storage == nullptr;
-    if (ownsStorage && (storage = newDxfPublicStorage(services, StorageExactSizes)) == nullptr)
-        return nullptr;
-    DecoderContext* ctx = wq::allocOne<DecoderContext>(storage);
-    const int32_t ownsStrings = ctx != nullptr && strings == nullptr;
-    if (ownsStrings) strings = newDxfStrEtc(services, storage);
-    MtextConv* self =
-        ctx != nullptr && strings != nullptr ? wq::allocOne<MtextConv>(storage) : nullptr;
-    if (self == nullptr) {  // undo in the destructor's order, on what exists
-        wq::freeOne(storage, ctx);
-        if (ownsStrings && strings != nullptr) deleteDxfStrEtc(strings);
-        if (ownsStorage) deleteDxfPublicStorage(storage);
-        return nullptr;
-    }
-    ctx->ownsStrings = ownsStrings;
-    ctx->strings = strings;
-    ctx->ownsStorage = ownsStorage;
-    ctx->storage = storage;
+    wq::Collaborators made = {0, storage, 0, strings, 0, nullptr, 0, nullptr};
+    if (!wq::ensureStorage(&made, services)) return nullptr;
+    DecoderContext* ctx = wq::allocOne<DecoderContext>(made.storage);
+    MtextConv* self = ctx != nullptr && wq::ensureStrings(&made, services)
+                          ? wq::allocOne<MtextConv>(made.storage)
+                          : nullptr;
+    if (self == nullptr) return destroy(made, ctx, nullptr);
+    ctx->ownsStrings = made.ownsStrings;
+    ctx->strings = made.strings;
+    ctx->ownsStorage = made.ownsStorage;
+    ctx->storage = made.storage;
     self->context = ctx;
     self->convertText = convertText;
     return self;
@@ -139,13 +142,11 @@ MtextConv* newMtextConv(HostServices* services, DxfPublicStorage* storage, DxfSt
 
 void deleteMtextConv(MtextConv* decoder) {
     if (decoder == nullptr || decoder->context == nullptr) return;
-    DecoderContext* ctx = contextOf(decoder);
-    DxfPublicStorage* storage = ctx->storage;
-    DxfStrEtc* strings = ctx->strings;
-    const int32_t ownsStrings = ctx->ownsStrings;
-    const int32_t ownsStorage = ctx->ownsStorage;
-    wq::freeOne(storage, decoder);
-    wq::freeOne(storage, ctx);
-    if (ownsStrings) deleteDxfStrEtc(strings);
-    if (ownsStorage) deleteDxfPublicStorage(storage);
+    const DecoderContext* ctx = contextOf(decoder);
+    wq::Collaborators made = {};
+    made.ownsStrings = ctx->ownsStrings;
+    made.strings = ctx->strings;
+    made.ownsStorage = ctx->ownsStorage;
+    made.storage = ctx->storage;
+    destroy(made, contextOf(decoder), decoder);
 }

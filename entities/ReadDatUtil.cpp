@@ -12,14 +12,7 @@ constexpr int32_t kLineBytes = DxfLineBytes;
 
 struct ReaderContext {
     DxfSource* source;  // its services and stream serve only to create missing collaborators
-    int32_t ownsStorage;
-    DxfPublicStorage* storage;
-    int32_t ownsGroups;
-    DxfGrpId* groups;
-    int32_t ownsLines;
-    DxfFileStrmIo* lines;
-    int32_t ownsStrings;
-    DxfStrEtc* strings;
+    wq::Collaborators collaborators;
     int32_t codeLineStart;   // -1 when there is nothing to step back to
     int32_t valueLineStart;  // -1 when there is nothing to step back to
     char codeBuffer[kLineBytes];
@@ -33,9 +26,9 @@ ReaderContext* contextOf(ReadDatUtil* self) { return static_cast<ReaderContext*>
 // 1 when the last group's code is `index` in the group code table, else 0.
 int32_t codeIs(ReadDatUtil* self, int32_t index) {
     ReaderContext* ctx = contextOf(self);
+    DxfGrpId* groups = ctx->collaborators.groups;
     GroupInfo info;
-    return ctx->groups->findGroupId(ctx->groups, ctx->codeBuffer, &info) == 1 &&
-           info.index == index;
+    return groups->findGroupId(groups, ctx->codeBuffer, &info) == 1 && info.index == index;
 }
 
 // 1 when the last group opens an entity or section (code "0"), else 0.
@@ -46,7 +39,8 @@ int32_t isCode9(ReadDatUtil* self) { return codeIs(self, GroupCode9); }
 
 // Reads one line into `buffer`; its length, or -1 when no line could be read.
 int32_t readInto(ReaderContext* ctx, char* buffer) {
-    const int32_t length = ctx->lines->readLine(ctx->lines, buffer, kLineBytes);
+    DxfFileStrmIo* lines = ctx->collaborators.lines;
+    const int32_t length = lines->readLine(lines, buffer, kLineBytes);
     // The line stream ends every line it delivers inside the buffer, but a failed read may
     // leave whatever the host wrote there; with the last byte cleared, isCode0 and isCode9
     // after a failed readPair still look at a string that ends inside the buffer.
@@ -57,7 +51,7 @@ int32_t readInto(ReaderContext* ctx, char* buffer) {
 // Reads the next group into the reader's buffers; 1, or 0 when a line cannot be read.
 int32_t readPair(ReadDatUtil* self, GroupPair* pair) {
     ReaderContext* ctx = contextOf(self);
-    DxfFileStrmIo* lines = ctx->lines;
+    DxfFileStrmIo* lines = ctx->collaborators.lines;
     const int32_t codeStart = lines->position(lines);
     ctx->codeLineStart = -1;
     ctx->valueLineStart = -1;
@@ -66,7 +60,8 @@ int32_t readPair(ReadDatUtil* self, GroupPair* pair) {
     const int32_t valueStart = lines->position(lines);
     if (readInto(ctx, ctx->valueBuffer) < 0) return 0;
     ctx->valueLineStart = valueStart;
-    ctx->strings->deleteChar(ctx->strings, ctx->codeBuffer, ' ');
+    DxfStrEtc* strings = ctx->collaborators.strings;
+    strings->deleteChar(strings, ctx->codeBuffer, ' ');
     pair->code = ctx->codeBuffer;
     pair->value = ctx->valueBuffer;
     return 1;
@@ -78,7 +73,8 @@ int32_t stepBack(ReaderContext* ctx, int32_t* start) {
     if (*start < 0) return 0;
     const int32_t offset = *start;
     *start = -1;
-    return ctx->lines->setPosition(ctx->lines, offset) != 0 ? 1 : 0;
+    DxfFileStrmIo* lines = ctx->collaborators.lines;
+    return lines->setPosition(lines, offset) != 0 ? 1 : 0;
 }
 
 // Makes the next readPair start at the last value line; 1, or 0 when it cannot.
@@ -93,6 +89,15 @@ int32_t backToPair(ReadDatUtil* self) {
     return stepBack(ctx, &ctx->codeLineStart);
 }
 
+// Releases what exists of a reader, in the destructor's order: handle, context, then the
+// collaborators it made.
+ReadDatUtil* destroy(const Collaborators& made, ReaderContext* ctx, ReadDatUtil* self) {
+    wq::freeOne(made.storage, self);
+    wq::freeOne(made.storage, ctx);
+    wq::deleteOwned(made);
+    return nullptr;
+}
+
 }  // namespace
 
 ReadDatUtil* newReadDatUtil(DxfSource* source, DxfPublicStorage* storage, DxfStrEtc* strings,
@@ -100,34 +105,17 @@ ReadDatUtil* newReadDatUtil(DxfSource* source, DxfPublicStorage* storage, DxfStr
     HostServices* services = source != nullptr ? source->services : nullptr;
     HostStream* hostStream = source != nullptr ? source->stream : nullptr;
     Collaborators made = {0, storage, 0, strings, 0, groups, 0, lines};
-    auto fail = [&made]() -> ReadDatUtil* {
-        wq::deleteOwned(made);
-        return nullptr;
-    };
-
-    // Missing collaborators are made in this order; a failure deletes the ones made
-    // before it, in the destructor's order.
-    if (!wq::ensureStorage(&made, services)) return nullptr;
-    if (!wq::ensureStrings(&made, services) || !wq::ensureLines(&made, services, hostStream) ||
+    // Missing collaborators are made in this order.
+    if (!wq::ensureStorage(&made, services) || !wq::ensureStrings(&made, services) ||
+        !wq::ensureLines(&made, services, hostStream, nullptr) ||
         !wq::ensureGroups(&made, services)) {
-        return fail();
+        return destroy(made, nullptr, nullptr);
     }
-
     ReaderContext* ctx = wq::allocOne<ReaderContext>(made.storage);
     ReadDatUtil* self = ctx != nullptr ? wq::allocOne<ReadDatUtil>(made.storage) : nullptr;
-    if (self == nullptr) {
-        wq::freeOne(made.storage, ctx);
-        return fail();
-    }
+    if (self == nullptr) return destroy(made, ctx, nullptr);
     ctx->source = source;
-    ctx->ownsStorage = made.ownsStorage;
-    ctx->storage = made.storage;
-    ctx->ownsGroups = made.ownsGroups;
-    ctx->groups = made.groups;
-    ctx->ownsLines = made.ownsLines;
-    ctx->lines = made.lines;
-    ctx->ownsStrings = made.ownsStrings;
-    ctx->strings = made.strings;
+    ctx->collaborators = made;
     // Nothing has been read yet, so there is nothing to step back to.
     ctx->codeLineStart = -1;
     ctx->valueLineStart = -1;
@@ -143,9 +131,6 @@ ReadDatUtil* newReadDatUtil(DxfSource* source, DxfPublicStorage* storage, DxfStr
 void deleteReadDatUtil(ReadDatUtil* reader) {
     if (reader == nullptr || reader->context == nullptr) return;
     ReaderContext* ctx = contextOf(reader);
-    const Collaborators made = {ctx->ownsStorage, ctx->storage, ctx->ownsStrings, ctx->strings,
-                                ctx->ownsGroups,  ctx->groups,  ctx->ownsLines,   ctx->lines};
-    wq::freeOne(made.storage, reader);
-    wq::freeOne(made.storage, ctx);
-    wq::deleteOwned(made);
+    const Collaborators made = ctx->collaborators;  // a copy: freeing the context clears it
+    destroy(made, ctx, reader);
 }

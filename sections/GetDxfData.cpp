@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "Collaborators.hpp"
 #include "DxfFileStrmIo.h"
 #include "DxfHash.h"
 #include "DxfStrEtc.h"
@@ -181,13 +182,44 @@ int32_t buildSectionNames(GetDxfData* self) {
     return 1;
 }
 
-// Returns what the index owns; the context and the handle go with the storage. The hash
-// is deleted by the destructor only: on a shared storage it owns nothing of its own.
-void destroySectionIndex(SectionIndexContext* ctx) {
-    wq::freeChains(ctx->storage, ctx->nameBuckets);
-    if (ctx->ownsLines) deleteDxfFileStrmIo(ctx->lines);
-    if (ctx->ownsStrings) deleteDxfStrEtc(ctx->strings);
-    if (ctx->ownsStorage) deleteDxfPublicStorage(ctx->storage);
+// Returns what the index owns, as its destructor does after deleting the hash: the name
+// nodes, then the line stream, string utilities and storage it made. The context and the
+// handle go with the storage; so does the hash of a failed constructor, which on a shared
+// storage owns nothing of its own.
+GetDxfData* destroy(const wq::Collaborators& made, SectionIndexContext* ctx) {
+    if (ctx != nullptr) wq::freeChains(made.storage, ctx->nameBuckets);
+    wq::deleteOwned(made);
+    return nullptr;
+}
+
+// Fills a new context with its collaborators, this module's operations and no sections.
+void fill(SectionIndexContext* ctx, DxfSource* source, const wq::Collaborators& made) {
+    ctx->source = source;
+    ctx->ownsLines = made.ownsLines;
+    ctx->lines = made.lines;
+    ctx->ownsStrings = made.ownsStrings;
+    ctx->strings = made.strings;
+    ctx->ownsStorage = made.ownsStorage;
+    ctx->storage = made.storage;
+    for (wq::SectionSpan& span : ctx->sections) span = {-1, -1};
+    ctx->buildSectionIndex = buildSectionIndex;
+    ctx->scanNextSection = scanNextSection;
+    ctx->findSectionEnds = findSectionEnds;
+    ctx->findSectionEnd = findSectionEnd;
+    ctx->buildSectionNames = buildSectionNames;
+    ctx->lookupSection = lookupSection;
+}
+
+// The collaborators a context records, as the constructor made or took them.
+wq::Collaborators collaboratorsOf(const SectionIndexContext* ctx) {
+    wq::Collaborators made = {};
+    made.ownsStorage = ctx->ownsStorage;
+    made.storage = ctx->storage;
+    made.ownsStrings = ctx->ownsStrings;
+    made.strings = ctx->strings;
+    made.ownsLines = ctx->ownsLines;
+    made.lines = ctx->lines;
+    return made;
 }
 
 }  // namespace
@@ -198,52 +230,23 @@ GetDxfData* newGetDxfData(DxfSource* source, DxfPublicStorage* storage, DxfStrEt
         return nullptr;
     }
     HostServices* services = source->services;
-    const int32_t ownsStorage = storage == nullptr;
-    if (ownsStorage && (storage = newDxfPublicStorage(services, StorageExactSizes)) == nullptr) {
-        return nullptr;
-    }
-    SectionIndexContext* ctx = wq::allocOne<SectionIndexContext>(storage);
-    if (ctx == nullptr) {
-        wq::report(source->stream, kNoMemory);
-        if (ownsStorage) deleteDxfPublicStorage(storage);
-        return nullptr;
-    }
-    ctx->ownsStorage = ownsStorage;
-    ctx->storage = storage;
-    // From here on the context records what exists, so one teardown undoes any step.
-    const auto fail = [ctx, source](const char* message) -> GetDxfData* {
+    wq::Collaborators made = {0, storage, 0, strings, 0, nullptr, 0, lines};
+    SectionIndexContext* ctx = nullptr;
+    auto fail = [&](const char* message) -> GetDxfData* {
         if (message != nullptr) wq::report(source->stream, message);
-        destroySectionIndex(ctx);
-        return nullptr;
+        return destroy(made, ctx);
     };
-
-    ctx->ownsStrings = strings == nullptr;
-    if (ctx->ownsStrings && (strings = newDxfStrEtc(services, storage)) == nullptr) {
-        ctx->ownsStrings = 0;
-        return fail(kNoMemory);
-    }
-    ctx->strings = strings;
+    if (!wq::ensureStorage(&made, services)) return nullptr;
     // Making the line stream opens the document and measures it; an unopenable or empty
     // document fails here like a failed allocation.
-    ctx->ownsLines = lines == nullptr;
-    if (ctx->ownsLines &&
-        (lines = newDxfFileStrmIo(services, source->stream, strings, storage)) == nullptr) {
-        ctx->ownsLines = 0;
+    if ((ctx = wq::allocOne<SectionIndexContext>(made.storage)) == nullptr ||
+        !wq::ensureStrings(&made, services) ||
+        !wq::ensureLines(&made, services, source->stream, made.strings)) {
         return fail(kNoMemory);
     }
-    ctx->lines = lines;
-
-    for (wq::SectionSpan& span : ctx->sections) span = {-1, -1};
-    ctx->buildSectionIndex = buildSectionIndex;
-    ctx->scanNextSection = scanNextSection;
-    ctx->findSectionEnds = findSectionEnds;
-    ctx->findSectionEnd = findSectionEnd;
-    ctx->buildSectionNames = buildSectionNames;
-    ctx->lookupSection = lookupSection;
-    ctx->source = source;
-
-    if ((ctx->hash = newDxfHash(services, storage)) == nullptr) return fail(kNoMemory);
-    GetDxfData* self = wq::allocOne<GetDxfData>(storage);
+    fill(ctx, source, made);
+    if ((ctx->hash = newDxfHash(services, made.storage)) == nullptr) return fail(kNoMemory);
+    GetDxfData* self = wq::allocOne<GetDxfData>(made.storage);
     if (self == nullptr) return fail(kNoMemory);
     self->context = ctx;
     self->doHeader = wq::doHeader;
@@ -253,7 +256,6 @@ GetDxfData* newGetDxfData(DxfSource* source, DxfPublicStorage* storage, DxfStrEt
     self->doEntities = wq::doEntities;
     self->doObjects = wq::doObjects;
     self->doEnd = wq::doEnd;
-
     if (ctx->buildSectionNames(self) == 0) return fail(nullptr);
     if (ctx->buildSectionIndex(self) == 0) return fail(kIllegalFile);
     return self;
@@ -263,5 +265,5 @@ void deleteGetDxfData(GetDxfData* data) {
     if (data == nullptr || data->context == nullptr) return;
     SectionIndexContext* ctx = contextOf(data);
     deleteDxfHash(ctx->hash);
-    destroySectionIndex(ctx);
+    destroy(collaboratorsOf(ctx), ctx);
 }
