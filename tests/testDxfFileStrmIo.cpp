@@ -92,10 +92,8 @@ TEST(LineStream, EveryKindOfLineEndWithTheOffsetAfterEachLine) {
         s.expect(c.lines);
         s.expect({{-1, "", size, size}});
     }
-    // The line end or a zero byte is found wherever it falls in reads of any length: in a
-    // full run of eight bytes, in the bytes left over after the last one, in reads shorter
-    // than eight bytes, or as the last byte read. Before an LF a zero byte makes the whole
-    // block the line.
+    // A line end or zero byte at every offset: in a full run of eight bytes, in the bytes
+    // after the last run, or as the last byte read. A zero before an LF makes the block the line.
     for (int32_t at = 0; at < 20; ++at) {
         for (const std::string& rest :
              {"\n"s, "\nabcdefgh\n"s, "\rabc"s, "\0\n"s, "\0abcdefgh\n"s}) {

@@ -10,7 +10,6 @@
 
 #include "DxfStrEtc.h"
 #include "FakeHost.hpp"
-#include "GetDxfData.h"
 #include "SectionIndex.hpp"
 #include "Transcript.hpp"
 
@@ -101,8 +100,7 @@ TEST(SectionIndex, FindsEverySectionWithExactBodyOffsetsUnderEveryLineEnd) {
             }
             deleteGetDxfData(data);
             deleteDxfStrEtc(strings);
-            EXPECT_TRUE(host.reported.empty());
-            EXPECT_EQ(host.poolBlocksLive(), 0);
+            EXPECT_TRUE(host.reported.empty() && host.poolBlocksLive() == 0);
             EXPECT_EQ(host.opens, host.closes);
         }
     }
