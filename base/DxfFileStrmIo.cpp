@@ -71,12 +71,9 @@ int32_t measureSize(DxfFileStrmIo* self) {
     return size < 0 ? 0 : size;
 }
 
-// 1 when the position is set and the host stream moved there; 0 when the host's seek failed
-// (the position is recorded all the same) or the offset lies beyond the document.
 int32_t setPosition(DxfFileStrmIo* self, int32_t offset) {
     FileStrmIoContext* ctx = contextOf(self);
-    // Compared unsigned, so a negative offset is beyond any document. The size itself is
-    // allowed: reading there gives the end of the data.
+    // Compared unsigned, so a negative offset is beyond any document.
     if (static_cast<uint32_t>(offset) > static_cast<uint32_t>(ctx->fileSize)) return 0;
     ctx->position = offset;
     return ctx->seekStream(self, offset, kSeekFromStart);
@@ -158,7 +155,6 @@ int32_t lineFeedOrZero(const char* bytes, int32_t length) {
     return marks == 0 ? length : length - 8 + firstMarked(marks);
 }
 
-// The offset of the next line to read.
 int32_t position(DxfFileStrmIo* self) { return contextOf(self)->position; }
 
 // readLine's three calls of every line, each made directly while the slot or field still
@@ -176,9 +172,6 @@ int32_t readVia(FileStrmIoContext* ctx, DxfFileStrmIo* self, void* buffer, int32
                                          : ctx->readStream(self, buffer, size);
 }
 
-// Reads the line at the position into buffer and moves past it. Returns the line's length
-// (0 for an empty line, and for a failed seek, which reads nothing), or -1 at the end of
-// the data, on a failed read, or for a buffer too small to hold a byte and its terminator.
 // Only a line that is delivered moves the position, and an empty line always moves it past
 // its line end: a 0 that leaves the position where it was is how callers tell a failed
 // seek, and end their reading when the host cannot move any more.
@@ -221,10 +214,8 @@ int32_t readLine(DxfFileStrmIo* self, char* buffer, int32_t size) {
     return length;
 }
 
-// The document size measured at creation.
 int32_t fileSize(DxfFileStrmIo* self) { return contextOf(self)->fileSize; }
 
-// The offset at which the most recent readLine began.
 int32_t lineStart(DxfFileStrmIo* self) { return contextOf(self)->lineStart; }
 
 // Releases what exists of a line stream, in the destructor's order: closes the host
@@ -286,7 +277,7 @@ DxfFileStrmIo* newDxfFileStrmIo(HostServices* services, HostStream* stream, DxfS
 
     if (stream->open == nullptr || stream->open(stream) == 0) return fail();
     ctx->opened = 1;
-    // An empty document is refused like one that cannot be measured.
+    // measureSize gives 0 also when it cannot measure, so this one test refuses both.
     ctx->fileSize = ctx->measureSize(self);
     if (ctx->fileSize == 0) return fail();
     return self;

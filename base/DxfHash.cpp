@@ -15,8 +15,8 @@ struct HashContext {
 
 HashContext* contextOf(DxfHash* self) { return static_cast<HashContext*>(self->context); }
 
-// The ELF hash of the text modulo `buckets`; the empty text gives 0. Bytes count as 0 to
-// 255 whatever the signedness of char, so texts with high bytes hash the same everywhere.
+// Bytes count as 0 to 255 whatever the signedness of char, so texts with high bytes hash
+// the same everywhere.
 uint32_t elfHash(DxfHash*, const char* text, uint32_t buckets) {
     uint32_t h = 0;
     for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c != 0; ++c) {
@@ -30,7 +30,6 @@ uint32_t elfHash(DxfHash*, const char* text, uint32_t buckets) {
     return h % buckets;
 }
 
-// The bucket of the text, from whichever routine the context names.
 uint32_t hashString(DxfHash* self, const char* text, uint32_t buckets) {
     return contextOf(self)->hashRoutine(self, text, buckets);
 }
@@ -62,6 +61,5 @@ DxfHash* newDxfHash(HostServices* services, DxfPublicStorage* storage) {
 void deleteDxfHash(DxfHash* hash) {
     if (hash == nullptr || hash->context == nullptr) return;
     HashContext* ctx = contextOf(hash);
-    // With a shared storage the two blocks stay in use until that storage is deleted.
     if (ctx->ownsStorage) deleteDxfPublicStorage(ctx->storage);
 }

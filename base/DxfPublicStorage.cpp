@@ -129,7 +129,7 @@ using AddressTree = Treap<&BlockRecord::byAddress, addressKey>;
 using FreeTree = Treap<&BlockRecord::bySequence, sequenceKey>;
 
 // The record whose range [memory, memory + capacity) holds the address, free or not; null
-// when none does. A block of capacity 0 holds no address and is never found.
+// when none does.
 //
 // Each record's memory is a live host allocation of its own, longer than the range, so no
 // record's memory lies in the range of another. Hence at most one record holds the
@@ -214,15 +214,11 @@ void* growRecord(DxfPublicStorage* self, BlockRecord* record, int32_t extra) {
     return record->memory;
 }
 
-// The memory of the block holding `address`, grown as growRecord does; null when no block
-// holds the address.
 void* growBlock(DxfPublicStorage* self, void* address, int32_t extra) {
     BlockRecord* record = contextOf(self)->findBlock(self, address);
     return record == nullptr ? nullptr : growRecord(self, record, extra);
 }
 
-// A zero-filled block of at least `size` bytes: the newest free block when there is one
-// (grown when it is too small), else a new one; null on a negative size or host failure.
 void* allocBlock(DxfPublicStorage* self, int32_t size) {
     StorageContext* ctx = contextOf(self);
     if (size < 0) return nullptr;
@@ -268,8 +264,6 @@ void* allocBlock(DxfPublicStorage* self, int32_t size) {
     return record->memory;
 }
 
-// Marks the block holding `address` free and clears it for its next user; an address in
-// no block is ignored. The memory stays with the pool.
 void freeBlock(DxfPublicStorage* self, void* address) {
     StorageContext* ctx = contextOf(self);
     BlockRecord* record = ctx->findBlock(self, address);
@@ -283,8 +277,6 @@ void freeBlock(DxfPublicStorage* self, void* address) {
     std::memset(record->memory, 0, static_cast<size_t>(record->capacity));
 }
 
-// The memory of the block holding `address`, with the address's offset in it stored in
-// `offset`; null and offset 0 when no block holds it.
 void* blockBase(DxfPublicStorage* self, int32_t* offset, void* address) {
     if (offset != nullptr) *offset = 0;
     BlockRecord* record = contextOf(self)->findBlock(self, address);
@@ -295,14 +287,13 @@ void* blockBase(DxfPublicStorage* self, int32_t* offset, void* address) {
     return record->memory;
 }
 
-// The size the block holding `address` was last handed out for, or 0.
 int32_t blockLength(DxfPublicStorage* self, void* address) {
     BlockRecord* record = contextOf(self)->findBlock(self, address);
     return record == nullptr ? 0 : record->requested;
 }
 
-// Memory straight from the host, untracked: it is meant to be handed on to the host (text
-// buffers inside output records), so the pool neither finds nor releases it.
+// Left untracked because it is handed on to the host (text buffers inside output records):
+// the pool must neither find nor release it.
 void* hostAlloc(DxfPublicStorage* self, int32_t size) {
     if (size < 0) return nullptr;
     HostServices* services = contextOf(self)->services;

@@ -43,7 +43,6 @@ int32_t charSetIndex(const char* s, const char* set) {
     return hit == nullptr ? -1 : static_cast<int32_t>(hit - s);
 }
 
-// Removes every byte of s that is in set, one set byte after the other; returns s.
 char* deleteChars(DxfStrEtc*, char* s, const char* set) {
     int32_t n = lengthOf(s);
     for (const char* c = set; *c != '\0'; ++c) {
@@ -61,7 +60,6 @@ char* deleteChars(DxfStrEtc*, char* s, const char* set) {
     return s;
 }
 
-// Removes every occurrence of sub from s, left to right; returns s, or null without a context.
 char* deleteString(DxfStrEtc* self, char* s, const char* sub) {
     const StrEtcContext* ctx = contextOf(self);
     if (ctx == nullptr) return nullptr;
@@ -83,25 +81,20 @@ char* deleteString(DxfStrEtc* self, char* s, const char* sub) {
     return s;
 }
 
-// Index of the first occurrence of sub in s, or -1; -1 as well without a context.
 int32_t findString(DxfStrEtc* self, const char* s, const char* sub) {
     const StrEtcContext* ctx = contextOf(self);
     return ctx == nullptr ? -1 : ctx->substringIndex(s, sub);
 }
 
-// Index of the first byte of s that is in set, or -1; -1 as well without a context.
 int32_t findAnyOf(DxfStrEtc* self, const char* s, const char* set) {
     const StrEtcContext* ctx = contextOf(self);
     return ctx == nullptr ? -1 : ctx->charSetIndex(s, set);
 }
 
-// Index of the first occurrence of sub in s, or -1. Unlike findString it trusts the handle.
 int32_t searchString(DxfStrEtc* self, const char* s, const char* sub) {
     return contextOf(self)->substringIndex(s, sub);
 }
 
-// Length of s without its trailing run of set bytes; -1 for an empty s or when every byte
-// is in the set (not 0, so "all trimmed" stays distinguishable from "empty").
 int32_t lastNotOf(DxfStrEtc*, const char* s, const char* set) {
     const int32_t n = lengthOf(s);
     if (n == 0) return -1;
@@ -111,14 +104,11 @@ int32_t lastNotOf(DxfStrEtc*, const char* s, const char* set) {
     return -1;
 }
 
-// Index of the first byte of s not in set; -1 for an empty s or when every byte is in it.
 int32_t firstNotOf(DxfStrEtc*, const char* s, const char* set) {
     const size_t k = std::strspn(s, set);
     return s[k] == '\0' ? -1 : static_cast<int32_t>(k);
 }
 
-// Cuts trailing blanks and tabs. The first byte is never tested, so a string of blanks and
-// tabs keeps one byte.
 void trimRight(DxfStrEtc*, char* s) {
     int32_t i = lengthOf(s) - 1;
     if (i < 1) return;
@@ -126,8 +116,6 @@ void trimRight(DxfStrEtc*, char* s) {
     s[i + 1] = '\0';
 }
 
-// Number of two-byte units before the first unit whose second byte is 0; 0 for null.
-// The first byte of a unit is never looked at, so a zero there does not end the text.
 int32_t wideLength(DxfStrEtc*, const char* text) {
     if (text == nullptr) return 0;
     int32_t units = 0;
@@ -135,11 +123,6 @@ int32_t wideLength(DxfStrEtc*, const char* text) {
     return units;
 }
 
-// Cuts s in place at every delimiter and points pieces at the parts. Empty parts before the
-// first and between adjacent delimiters are dropped; once a delimiter has been found the
-// rest after the last one is always delivered, even when empty. Without any delimiter the
-// count is 0 and neither s nor pieces are touched. The caller's array must hold one piece
-// more than s has delimiters.
 void splitString(DxfStrEtc* self, char* s, const char* delimiter, int32_t* count, char** pieces) {
     const StrEtcContext* ctx = contextOf(self);
     *count = 0;
@@ -160,9 +143,8 @@ void splitString(DxfStrEtc* self, char* s, const char* delimiter, int32_t* count
 
 }  // namespace
 
-// Removes every byte equal to the low 8 bits of character, in one pass. Nothing is written
-// before the first such byte, so a string without one (most lines the reader cleans of
-// blanks) is only read, and one with it moves only the bytes after it.
+// Nothing is written before the first byte to remove, so a string without one (most lines
+// the reader cleans of blanks) is only read, and one with it moves only the bytes after it.
 void wq::deleteChar(DxfStrEtc*, char* s, int character) {
     const char c = static_cast<char>(static_cast<unsigned char>(character & 0xFF));
     char* out = s;
@@ -208,7 +190,6 @@ DxfStrEtc* newDxfStrEtc(HostServices* services, DxfPublicStorage* storage) {
 }
 
 void deleteDxfStrEtc(DxfStrEtc* strings) {
-    // Blocks of a storage the caller gave stay with it and go when it is deleted.
     if (strings == nullptr || strings->context == nullptr) return;
     const StrEtcContext* ctx = contextOf(strings);
     if (ctx->ownsStorage) deleteDxfPublicStorage(ctx->storage);

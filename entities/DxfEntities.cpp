@@ -89,9 +89,7 @@ int32_t skipEntity(DxfEntities* self) {
     }
 }
 
-// Handles the next listed entity, passing over any unlisted ones before it: 2 when one
-// was handled, 1 when the range is finished, 0 on failure. A loop, not recursion, so that
-// a long run of unlisted entities costs no stack.
+// A loop, not recursion, so that a long run of unlisted entities costs no stack.
 int32_t nextEntity(DxfEntities* self, uintptr_t* /* queue: records go through the source */) {
     EntitiesContext* ctx = contextOf(self);
     ReadDatUtil* reader = ctx->reader;
@@ -153,7 +151,8 @@ void fill(EntitiesContext* ctx, DxfSource* source, const Collaborators& made, in
 
 DxfEntities* newDxfEntities(DxfSource* source, DxfPublicStorage* storage, DxfStrEtc* strings,
                             DxfFileStrmIo* lines, DxfGrpId* groups, int32_t start, int32_t end) {
-    // The source's services make whatever is missing, the hash and the escape decoder too.
+    // Services are needed even with every collaborator given: the hash and the escape
+    // decoder are always made here.
     if (source == nullptr || source->services == nullptr) return nullptr;
     HostServices* services = source->services;
     Collaborators made = {0, storage, 0, strings, 0, groups, 0, lines};

@@ -79,8 +79,6 @@ bool readHex(const char* text, uint32_t* number) {
     return true;
 }
 
-// Copies a text without escapes (0), or decodes one with escapes into `out` (1); in both
-// cases `out` ends with a NUL and `*outLength` counts the bytes before it.
 int32_t convertText(MtextConv* self, char* out, int32_t* outLength, char* text,
                     int32_t textLength) {
     DecoderContext* ctx = contextOf(self);
@@ -98,9 +96,8 @@ int32_t convertText(MtextConv* self, char* out, int32_t* outLength, char* text,
     int32_t count = 0;
     for (int32_t i = 0; i < ctx->pieceCount; ++i) {
         const char* piece = ctx->pieces[i];
-        // The first character of a piece is the code page digit and is not looked at. A
-        // piece with nothing to decode (empty, or no number after that digit) gives no
-        // bytes; an empty piece is not read beyond its terminator.
+        // The first character of a piece is the code page digit and is not looked at; an
+        // empty piece is tested first so that it is not read beyond its terminator.
         uint32_t number = 0;
         if (piece[0] == '\0' || !readHex(piece + 1, &number)) continue;
         out[count++] = static_cast<char>((number >> 8) & 0xFFu);

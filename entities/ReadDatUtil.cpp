@@ -31,10 +31,8 @@ int32_t codeIs(ReadDatUtil* self, int32_t index) {
     return groups->findGroupId(groups, ctx->codeBuffer, &info) == 1 && info.index == index;
 }
 
-// 1 when the last group opens an entity or section (code "0"), else 0.
 int32_t isCode0(ReadDatUtil* self) { return codeIs(self, GroupCode0); }
 
-// 1 when the last group names a header variable (code "9"), else 0.
 int32_t isCode9(ReadDatUtil* self) { return codeIs(self, GroupCode9); }
 
 // Reads one line into `buffer`; its length, or -1 when no line could be read.
@@ -48,7 +46,6 @@ int32_t readInto(ReaderContext* ctx, char* buffer) {
     return length;
 }
 
-// Reads the next group into the reader's buffers; 1, or 0 when a line cannot be read.
 int32_t readPair(ReadDatUtil* self, GroupPair* pair) {
     ReaderContext* ctx = contextOf(self);
     DxfFileStrmIo* lines = ctx->collaborators.lines;
@@ -77,13 +74,11 @@ int32_t stepBack(ReaderContext* ctx, int32_t* start) {
     return lines->setPosition(lines, offset) != 0 ? 1 : 0;
 }
 
-// Makes the next readPair start at the last value line; 1, or 0 when it cannot.
 int32_t backToValue(ReadDatUtil* self) {
     ReaderContext* ctx = contextOf(self);
     return stepBack(ctx, &ctx->valueLineStart);
 }
 
-// Makes the next readPair deliver the last group again; 1, or 0 when it cannot.
 int32_t backToPair(ReadDatUtil* self) {
     ReaderContext* ctx = contextOf(self);
     return stepBack(ctx, &ctx->codeLineStart);
@@ -105,7 +100,6 @@ ReadDatUtil* newReadDatUtil(DxfSource* source, DxfPublicStorage* storage, DxfStr
     HostServices* services = source != nullptr ? source->services : nullptr;
     HostStream* hostStream = source != nullptr ? source->stream : nullptr;
     Collaborators made = {0, storage, 0, strings, 0, groups, 0, lines};
-    // Missing collaborators are made in this order.
     if (!wq::ensureStorage(&made, services) || !wq::ensureStrings(&made, services) ||
         !wq::ensureLines(&made, services, hostStream, nullptr) ||
         !wq::ensureGroups(&made, services)) {

@@ -40,8 +40,7 @@ PhaseHandler handlerOf(GetDxfData* sections, intptr_t phase) {
     }
 }
 
-// Makes the host's 3072-byte work buffer on request 1; 1 when it exists, 0 for any other
-// request or when the memory cannot be had (reported). The library never uses it itself.
+// The buffer is the host's: the library never uses it itself.
 int32_t allocBufDXFsrc(DxfSource* source, int32_t request) {
     if (request != 1) return 0;
     if (source->workStart != nullptr) return 1;
@@ -72,8 +71,7 @@ DxfSource* startSrcDXF(HostStream* stream, HostParams* params) {
     source->params = params;
     source->hostValue = params->hostValue;
     source->services = params->services;
-    // Opens and indexes the whole document; it reports its own failures. The source goes
-    // with the storage.
+    // The index reports its own failures, and the source goes with the storage.
     GetDxfData* sections = newGetDxfData(source, storage, nullptr, nullptr);
     if (sections == nullptr) {
         deleteDxfPublicStorage(storage);

@@ -56,12 +56,10 @@ int32_t doBlocks(GetDxfData* self) {
     return walkSection(self, SectionBlocks, &contextOf(self)->blocks, PhaseError);
 }
 
-// An ENTITIES section without its closing pair is passed over, not an error.
 int32_t doEntities(GetDxfData* self) {
     return walkSection(self, SectionEntities, &contextOf(self)->entities, PhaseFinished);
 }
 
-// OBJECTS is not read; the stream is only placed at its start.
 int32_t doObjects(GetDxfData* self) {
     SectionIndexContext* ctx = contextOf(self);
     const SectionSpan& span = ctx->sections[SectionObjects];
@@ -69,7 +67,6 @@ int32_t doObjects(GetDxfData* self) {
     return ctx->lines->setPosition(ctx->lines, span.start) != 0 ? PhaseFinished : PhaseError;
 }
 
-// Queues the one end-of-document record, whether or not the file ends with "0"/"EOF".
 int32_t doEnd(GetDxfData* self) {
     DxfSource* source = contextOf(self)->source;
     // Without its record the phase is not finished: the next call tries again.
