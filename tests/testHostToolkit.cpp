@@ -194,7 +194,7 @@ TEST(ShortReads, DrawingsAndEdgesOfAReadGiveThePlainHostsRecords) {
         {"zero byte past the first look", drawing({line(40) + nul, "after"})},
         // The window up to the zero byte is the line: the next one starts after it.
         {"zero byte and the LF at the window's end", drawing({nul + line(2043), "after"})},
-        {"LF at the first look's end", drawing({line(31), line(32), line(33)})},
+        {"LF at the first look's end", drawing({line(15), line(16), line(17)})},
         {"LF at the window's end", window},
         {"LF just past the window", drawing({line(2048), "b"})},
         {"CR LF across the window's end", wqtest::withLineEnds(window, "\r\n")},
