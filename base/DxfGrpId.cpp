@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "Collaborators.hpp"
 #include "DxfHash.h"
 #include "DxfVocabulary.h"
 #include "NameChains.hpp"
@@ -90,15 +91,16 @@ constexpr CodeIndex kCodeIndex = makeCodeIndex();
 static_assert(kCodeIndex.sound, "every code text is a number written one way, in rising order");
 
 // Releases what exists, in the destructor's order: the hash, the nodes, the context, the
-// handle, and last a storage this object made. `self` may be null (no handle yet).
-void destroy(GrpIdContext* ctx, DxfGrpId* self) {
-    DxfPublicStorage* storage = ctx->storage;
-    const int32_t ownsStorage = ctx->ownsStorage;
-    deleteDxfHash(ctx->hash);
-    wq::freeChains(storage, ctx->buckets);
-    storage->freeBlock(storage, ctx);
-    wq::freeOne(storage, self);
-    if (ownsStorage) deleteDxfPublicStorage(storage);
+// handle, and last a storage this object made. `ctx` and `self` may be null (not made yet).
+DxfGrpId* destroy(const wq::Collaborators& made, GrpIdContext* ctx, DxfGrpId* self) {
+    if (ctx != nullptr) {
+        deleteDxfHash(ctx->hash);
+        wq::freeChains(made.storage, ctx->buckets);
+        wq::freeOne(made.storage, ctx);
+    }
+    wq::freeOne(made.storage, self);
+    wq::deleteOwned(made);
+    return nullptr;
 }
 
 }  // namespace
@@ -132,37 +134,29 @@ int32_t findGroupId(DxfGrpId* groups, const char* code, GroupInfo* info) {
 
 DxfGrpId* newDxfGrpId(HostServices* services, DxfPublicStorage* storage) {
     if (services == nullptr) return nullptr;
-    DxfPublicStorage* pool = storage;
-    const int32_t ownsStorage = pool == nullptr;
-    if (ownsStorage && (pool = newDxfPublicStorage(services, StorageExactSizes)) == nullptr) {
-        return nullptr;
-    }
-    GrpIdContext* ctx = wq::allocOne<GrpIdContext>(pool);
-    if (ctx == nullptr) {
-        if (ownsStorage) deleteDxfPublicStorage(pool);
-        return nullptr;
-    }
-    ctx->ownsStorage = ownsStorage;
-    ctx->storage = pool;
+    wq::Collaborators made = {0, storage, 0, nullptr, 0, nullptr, 0, nullptr};
+    if (!wq::ensureStorage(&made, services)) return nullptr;
+    GrpIdContext* ctx = wq::allocOne<GrpIdContext>(made.storage);
+    if (ctx == nullptr) return destroy(made, nullptr, nullptr);
+    ctx->ownsStorage = made.ownsStorage;
+    ctx->storage = made.storage;
     ctx->buildTable = _mkGroupTbl;
     // The hash gets the storage argument as it came: without one it makes its own storage,
     // separate from the one made above.
     ctx->hash = newDxfHash(services, storage);
-    DxfGrpId* self = ctx->hash != nullptr ? wq::allocOne<DxfGrpId>(pool) : nullptr;
-    if (self == nullptr) {
-        destroy(ctx, nullptr);
-        return nullptr;
-    }
+    DxfGrpId* self = ctx->hash != nullptr ? wq::allocOne<DxfGrpId>(made.storage) : nullptr;
+    if (self == nullptr) return destroy(made, ctx, nullptr);
     self->context = ctx;
     self->findGroupId = findGroupId;
-    if (ctx->buildTable(self) == 0) {
-        destroy(ctx, self);
-        return nullptr;
-    }
+    if (ctx->buildTable(self) == 0) return destroy(made, ctx, self);
     return self;
 }
 
 void deleteDxfGrpId(DxfGrpId* groups) {
     if (groups == nullptr || groups->context == nullptr) return;
-    destroy(contextOf(groups), groups);
+    const GrpIdContext* ctx = contextOf(groups);
+    wq::Collaborators made = {};
+    made.ownsStorage = ctx->ownsStorage;
+    made.storage = ctx->storage;
+    destroy(made, contextOf(groups), groups);
 }

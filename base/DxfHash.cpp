@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "Collaborators.hpp"
 #include "Pool.hpp"
 
 namespace {
@@ -38,20 +39,18 @@ uint32_t hashString(DxfHash* self, const char* text, uint32_t buckets) {
 
 DxfHash* newDxfHash(HostServices* services, DxfPublicStorage* storage) {
     if (services == nullptr) return nullptr;
-    const int32_t ownsStorage = storage == nullptr;
-    if (ownsStorage && (storage = newDxfPublicStorage(services, StorageExactSizes)) == nullptr) {
-        return nullptr;
-    }
-    HashContext* ctx = wq::allocOne<HashContext>(storage);
-    DxfHash* self = ctx != nullptr ? wq::allocOne<DxfHash>(storage) : nullptr;
+    wq::Collaborators made = {0, storage, 0, nullptr, 0, nullptr, 0, nullptr};
+    if (!wq::ensureStorage(&made, services)) return nullptr;
+    HashContext* ctx = wq::allocOne<HashContext>(made.storage);
+    DxfHash* self = ctx != nullptr ? wq::allocOne<DxfHash>(made.storage) : nullptr;
     if (self == nullptr) {
-        // The hash never frees a block of its own: a context left in a shared storage goes
-        // with that storage, and an owned storage takes it along here.
-        if (ownsStorage) deleteDxfPublicStorage(storage);
+        // The hash never frees a block of its own, here as in its destructor: a context left
+        // in a shared storage goes with that storage, and an owned storage takes it along.
+        wq::deleteOwned(made);
         return nullptr;
     }
-    ctx->ownsStorage = ownsStorage;
-    ctx->storage = storage;
+    ctx->ownsStorage = made.ownsStorage;
+    ctx->storage = made.storage;
     ctx->hashRoutine = elfHash;
     self->context = ctx;
     self->hashString = hashString;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "Collaborators.hpp"
 #include "Pool.hpp"
 #include "StrEtcOperations.hpp"
 
@@ -141,6 +142,15 @@ void splitString(DxfStrEtc* self, char* s, const char* delimiter, int32_t* count
     pieces[(*count)++] = place;
 }
 
+// Releases what exists of string utilities: the handle of a failed constructor, then a
+// storage they made. A destructor passes no handle: with a given storage the blocks stay in
+// use until that storage is deleted.
+DxfStrEtc* destroy(const wq::Collaborators& made, DxfStrEtc* unfinished) {
+    wq::freeOne(made.storage, unfinished);
+    wq::deleteOwned(made);
+    return nullptr;
+}
+
 }  // namespace
 
 // Nothing is written before the first byte to remove, so a string without one (most lines
@@ -158,20 +168,14 @@ void wq::deleteChar(DxfStrEtc*, char* s, int character) {
 
 DxfStrEtc* newDxfStrEtc(HostServices* services, DxfPublicStorage* storage) {
     if (services == nullptr) return nullptr;
-    const int32_t ownsStorage = storage == nullptr;  // 1 when this object makes its own pool
-    if (ownsStorage && (storage = newDxfPublicStorage(services, StorageExactSizes)) == nullptr) {
-        return nullptr;
-    }
-    DxfStrEtc* self = wq::allocOne<DxfStrEtc>(storage);
-    StrEtcContext* ctx = self ? wq::allocOne<StrEtcContext>(storage) : nullptr;
-    if (ctx == nullptr) {
-        wq::freeOne(storage, self);
-        if (ownsStorage) deleteDxfPublicStorage(storage);
-        return nullptr;
-    }
+    wq::Collaborators made = {0, storage, 0, nullptr, 0, nullptr, 0, nullptr};
+    if (!wq::ensureStorage(&made, services)) return nullptr;
+    DxfStrEtc* self = wq::allocOne<DxfStrEtc>(made.storage);
+    StrEtcContext* ctx = self ? wq::allocOne<StrEtcContext>(made.storage) : nullptr;
+    if (ctx == nullptr) return destroy(made, self);
     ctx->services = services;
-    ctx->ownsStorage = ownsStorage;
-    ctx->storage = storage;
+    ctx->ownsStorage = made.ownsStorage;
+    ctx->storage = made.storage;
     ctx->substringIndex = substringIndex;
     ctx->charSetIndex = charSetIndex;
     self->context = ctx;
@@ -192,5 +196,8 @@ DxfStrEtc* newDxfStrEtc(HostServices* services, DxfPublicStorage* storage) {
 void deleteDxfStrEtc(DxfStrEtc* strings) {
     if (strings == nullptr || strings->context == nullptr) return;
     const StrEtcContext* ctx = contextOf(strings);
-    if (ctx->ownsStorage) deleteDxfPublicStorage(ctx->storage);
+    wq::Collaborators made = {};
+    made.ownsStorage = ctx->ownsStorage;
+    made.storage = ctx->storage;
+    destroy(made, nullptr);
 }
