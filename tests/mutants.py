@@ -64,6 +64,7 @@ MUTANTS = [
     ("entities/ReadDatUtil.cpp", "    const int32_t offset = *start;\n    *start = -1;",
      "    const int32_t offset = *start;", "the reader can step back twice"),
     ("entities/ReadDatUtil.cpp", ("    ctx->strings->deleteChar(ctx->strings, ctx->codeBuffer, ' ');\n",
+                                  "    DxfStrEtc* strings = ctx->collaborators.strings;\n"
                                   "    strings->deleteChar(strings, ctx->codeBuffer, ' ');\n"),
      "", "a code line keeps its blanks"),
     ("entities/DxfEntities.cpp", "            reader->backToPair(reader);\n            ctx->currentHandler = nullptr;",
