@@ -138,10 +138,22 @@ check32: build
 	fi
 	cmake -S . -B build-i386 -DCMAKE_TOOLCHAIN_FILE=cmake/i686-linux-gnu.cmake -DWQ_TESTS=OFF
 	cmake --build build-i386 -j $(JOBS) --target wqdxfrdr minimalHost fuzzReplay fuzzFaultsReplay fuzzHostReplay
-	build-i386/bin/fuzzReplay tests/corpus samples/*.dxf
-	build-i386/bin/fuzzFaultsReplay fuzz/corpus-faults
-	build-i386/bin/fuzzHostReplay fuzz/corpus-host
-	@sh tests/check32.sh build-i386 $(BUILD) $(DRAWINGS)
+	@# A kernel without 32-bit support (some virtual machines) runs the programs under
+	@# qemu's user-mode emulation instead, installed when missing.
+	@run32=""; \
+	if ! build-i386/bin/fuzzReplay samples/title_block.dxf >/dev/null 2>&1; then \
+	  echo "this kernel does not run 32-bit programs: running them under qemu-i386"; \
+	  if ! command -v qemu-i386 >/dev/null; then \
+	    sudo_cmd=""; [ "$$(id -u)" = 0 ] || sudo_cmd=sudo; \
+	    $$sudo_cmd apt-get update -q && $$sudo_cmd apt-get install -y -q --no-install-recommends qemu-user; \
+	  fi; \
+	  run32=qemu-i386; \
+	fi; \
+	set -e; \
+	$$run32 build-i386/bin/fuzzReplay tests/corpus samples/*.dxf; \
+	$$run32 build-i386/bin/fuzzFaultsReplay fuzz/corpus-faults; \
+	$$run32 build-i386/bin/fuzzHostReplay fuzz/corpus-host; \
+	RUN32=$$run32 sh tests/check32.sh build-i386 $(BUILD) $(DRAWINGS)
 
 check: test sanitize clang
 

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The C host and the plug-in built as 32-bit x86 code against the 64-bit build: every drawing
 # must give the same records from both, and those of its NAME.expected where there is one.
-#   check32.sh BUILD32 BUILD64 DRAWING...
+#   [RUN32=qemu-i386] check32.sh BUILD32 BUILD64 DRAWING...
+# RUN32 names a program that runs the 32-bit host, where the kernel cannot.
 set -u
 build32=$1
 build64=$2
@@ -13,7 +14,9 @@ trap 'rm -rf "$work"' EXIT
 # prints them, then "FAIL refused <message>" when the start was refused (the host reports
 # "<path>: <message>") or "FAIL null" when a call gave no record before the end.
 records() {
-    "$1/bin/minimalHost" "$1/bin/libwqdxfrdr.so" "$2" >"$3" 2>"$3.err"
+    run=""
+    [ "$1" = "$build32" ] && run=${RUN32:-}
+    $run "$1/bin/minimalHost" "$1/bin/libwqdxfrdr.so" "$2" >"$3" 2>"$3.err"
     status=$?
     if [ "$status" -gt 1 ]; then
         echo "host ended with status $status" >>"$3"
