@@ -1,5 +1,5 @@
-// String utilities the reader calls: substring search, in-place removal of one byte and
-// splitting at a delimiter, with their corner cases, and clean construction.
+// String utilities: what the reader calls (substring search, in-place removal of one byte,
+// splitting at a delimiter), what only hosts call, and clean construction.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -24,8 +24,13 @@ TEST(StrEtc, SearchesRemovesAndSplits) {
         const char* text;
         int character;
         const char* left;
-    } removals[] = {{"  1 0", ' ' + 0x100, "10"}, {"a\xff" "b\xff", -1, "ab"},  // the low byte
-                    {"abc", 0, "abc"}, {"   ", ' ', ""}, {"a b", ' ', "ab"}};
+    } removals[] = {{"  1 0", ' ' + 0x100, "10"},
+                    {"a\xff"
+                     "b\xff",
+                     -1, "ab"},  // the low byte
+                    {"abc", 0, "abc"},
+                    {"   ", ' ', ""},
+                    {"a b", ' ', "ab"}};
     for (const auto& c : removals) {
         char b[16];
         s->deleteChar(s, std::strcpy(b, c.text), c.character);
@@ -54,6 +59,48 @@ TEST(StrEtc, SearchesRemovesAndSplits) {
     }
     deleteDxfStrEtc(s);
     EXPECT_EQ(host.poolBlocksLive(), 0);
+}
+
+// The operations the reader leaves to hosts: exported all the same, so held to their word.
+TEST(StrEtc, TheOperationsOnlyHostsCall) {
+    wqtest::FakeHost host;
+    DxfStrEtc* s = newDxfStrEtc(host.services(), nullptr);
+    ASSERT_NE(s, nullptr);
+    EXPECT_TRUE(s->findString(s, "xyzab", "ab") == 3 && s->findString(s, "", "a") == -1);
+    EXPECT_TRUE(s->findAnyOf(s, "hello world", " o") == 4 && s->findAnyOf(s, "hello", "") == -1);
+    // lastNotOf gives a length, firstNotOf an index; all trimmed, or empty, is -1.
+    EXPECT_EQ(s->lastNotOf(s, "a \t", " \t") * 10 + s->lastNotOf(s, "abc", ""), 13);
+    EXPECT_TRUE(s->lastNotOf(s, "   ", " ") == -1 && s->lastNotOf(s, "", " ") == -1);
+    EXPECT_TRUE(s->firstNotOf(s, "  ab", " ") == 2 && s->firstNotOf(s, "abc", "") == 0);
+    EXPECT_EQ(s->firstNotOf(s, "   ", " "), -1);
+    const char kanji[] = {'\x81', '\x40', '\x00', '\x41', '\x12', '\x00'};  // a zero first byte
+    EXPECT_TRUE(s->wideLength(s, kanji) == 2 && s->wideLength(s, "A") == 0 &&
+                s->wideLength(s, nullptr) == 0);
+    // clang-format off
+    const struct {
+        int op;  // 0 deleteChars, 1 deleteString, 2 trimRight
+        const char *text, *arg, *left;
+    } edits[] = {{0, "a \tb\t", " \t", "ab"}, {0, "abcabc", "ca", "bb"}, {0, "  a  ", "", "  a  "},
+                 // Left to right; an occurrence the join makes before the cut stays.
+                 {1, "XXX", "XX", "X"}, {1, "aabb", "ab", "ab"}, {1, "xabyab", "ab", "xy"},
+                 {1, "abc", "", "abc"}, {2, "ab \t \t", "", "ab"}, {2, " a b ", "", " a b"},
+                 {2, "   ", "", " "}, {2, "", "", ""}};  // the first byte stays
+    // clang-format on
+    for (const auto& c : edits) {
+        char b[32];
+        std::strcpy(b, c.text);
+        char* r = c.op == 0 ? s->deleteChars(s, b, c.arg) : b;
+        if (c.op == 1) r = s->deleteString(s, b, c.arg);
+        if (c.op == 2) s->trimRight(s, b);
+        EXPECT_TRUE(r == b && std::strcmp(b, c.left) == 0) << c.op << " \"" << c.text << '"';
+    }
+    // Without a context the guarded operations answer "nothing" instead of crashing.
+    DxfStrEtc bare = *s;
+    bare.context = nullptr;
+    char text[] = "abc";
+    EXPECT_TRUE(bare.findString(&bare, text, "b") == -1 && bare.findAnyOf(&bare, text, "b") == -1);
+    EXPECT_TRUE(bare.deleteString(&bare, text, "b") == nullptr && std::strcmp(text, "abc") == 0);
+    deleteDxfStrEtc(s);
 }
 
 TEST(StrEtc, ConstructionFailsCleanlyAndLeavesAGivenStorageAlone) {
