@@ -131,11 +131,24 @@ status=$?; kill $writer 2>/dev/null
 [ $status -eq 1 ] || fail "a timeout fails the document"
 grep -q '"status":"timeout"' "$tmp/timeout" || fail "timeout status"
 tail -1 "$tmp/timeout" | grep -q '"status":"ok"' || fail "the drawing after a timeout is read"
+# On a terminal a progress bar shows while a read takes more than a second.
+sleep 30 > "$tmp/fifo.dxf" & writer=$!
+script -qec "'$tool' --timeout 1.5 '$tmp/fifo.dxf' '$sample' > /dev/null" /dev/null > "$tmp/tty"
+kill $writer 2>/dev/null
+grep -q 'documents.*MiB/s' "$tmp/tty" || fail "a terminal gets a progress bar"
 
 # Usage and version.
 exits 2 "no file must be a usage error" "$tool"
 exits 2 "unknown option must be a usage error" "$tool" --bogus x
 exits 2 "--jobs 0 is a usage error" "$tool" --jobs 0 x
+for bad in "-f xml" "--timeout soon" "- -" "-j"; do
+    exits 2 "'$bad' must be a usage error" "$tool" $bad "$sample"
+done
+exits 1 "a plug-in that cannot be loaded" "$tool" -p /nonexistent/libwqdxfrdr.so "$sample"
+"$tool" -v "$sample" 2>&1 >/dev/null | grep -q 'text read as CP932 (from the header)' ||
+    fail "--verbose names the code page"
+"$tool" --no-filename "$sample" "$sample" > "$tmp/two" && cat "$tmp/text" "$tmp/text" |
+    cmp -s - "$tmp/two" || fail "--no-filename leaves the lines as they are"
 "$tool" --version | grep -q '_lib_version 1' || fail "--version shows the plug-in's version"
 "$tool" --help | grep -q -- '--paths-from' || fail "--help documents the options"
 echo "dxftext ok"
