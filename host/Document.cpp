@@ -112,6 +112,7 @@ struct Document::State {
     std::string bytes;  // the document itself when it is read from memory
     int64_t size = -1;
     std::string head;  // the first bytes, for the header scan and refusal hints
+    std::optional<DrawingEncoding> scanned;  // the scan of `head`, when open made it already
 
     StreamWatch watch;
     std::unique_ptr<FileStream> file;
@@ -192,7 +193,8 @@ void Document::State::chooseEncoding() {
     const std::string& wanted = options.encoding;
     if (wanted == "raw") return;
     if (wanted == "auto" || wanted.empty()) {
-        static_cast<DrawingEncoding&>(encoding) = scanHeader(head.data(), head.size());
+        static_cast<DrawingEncoding&>(encoding) =
+            scanned ? *scanned : scanHeader(head.data(), head.size());
     } else {
         encoding.codePage = wanted;
         encoding.forced = true;
@@ -397,8 +399,8 @@ Document Document::open(const PluginLibrary& plugin, const std::string& path,
         got = ::pread(fd, &s.head[0], s.head.size(), 0);
         if (got < 0) break;
         s.head.resize(static_cast<size_t>(got));
-        if (got < static_cast<ssize_t>(prefix) || scanHeader(s.head.data(), s.head.size()).settled)
-            break;
+        s.scanned = scanHeader(s.head.data(), s.head.size());
+        if (got < static_cast<ssize_t>(prefix) || s.scanned->settled) break;
     }
     const int readError = errno;
     ::close(fd);
