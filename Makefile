@@ -146,8 +146,7 @@ fuzz-smoke:
 
 # The plug-in and the C host built as 32-bit x86 code (build-i386/, by Debian's i686 cross
 # compilers, installed when missing) and run over every drawing at hand: each gives the
-# 64-bit build's records, and those of its .expected file in the shared corpus. The fuzz
-# replays run there too.
+# 64-bit build's records, messages and exit status. The fuzz replays run there too.
 DRAWINGS = samples/*.dxf tests/corpus/*.dxf tests/drawings/*.dxf $(wildcard ../shared/corpus/real/*.dxf)
 check32: build
 	@if ! command -v i686-linux-gnu-g++ >/dev/null || [ ! -e /lib/ld-linux.so.2 ] || \

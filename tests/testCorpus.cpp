@@ -3,18 +3,15 @@
 // plug-in loaded the way a host loads it.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "DrawingFiles.hpp"
 #include "FakeHost.hpp"
 #include "Plugin.hpp"
 #include "Transcript.hpp"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // The transcript of one run as the text of an expected file, after checking that the run
 // gave back all it took from the host.
@@ -30,24 +27,21 @@ std::string run(const std::string& bytes, const wqtest::EntryPoints& entry) {
 
 TEST(Corpus, RealDrawingsGiveTheirExpectedRecordsLinkedAndLoaded) {
     const std::string dir = std::string(WQ_SHARED_DIR) + "/corpus/real";
-    std::vector<fs::path> drawings;
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(dir, error))
-        if (entry.path().extension() == ".dxf") drawings.push_back(entry.path());
+    std::vector<std::string> drawings;
+    std::string error;
+    wqhost::findDrawings(dir, &drawings, &error);
     if (drawings.empty()) GTEST_SKIP() << "no shared drawings at " << dir;
-    std::sort(drawings.begin(), drawings.end());
 
     wqhost::Plugin plugin{};
     char loadError[256] = "";
     ASSERT_TRUE(wqhost::loadPlugin(&plugin, WQ_PLUGIN_PATH, loadError, sizeof loadError))
         << loadError;
     EXPECT_EQ(plugin.version, 1);
-    for (const fs::path& drawing : drawings) {
-        SCOPED_TRACE(drawing.filename().string());
-        std::string bytes;
-        std::string expected;
+    for (const std::string& drawing : drawings) {
+        SCOPED_TRACE(drawing);
+        std::string bytes, expected;
         ASSERT_TRUE(wqhost::readFile(drawing, &bytes));
-        ASSERT_TRUE(wqhost::readFile(fs::path(drawing).replace_extension(".expected").string(), &expected));
+        ASSERT_TRUE(wqhost::readFile(drawing.substr(0, drawing.size() - 4) + ".expected", &expected));
         EXPECT_EQ(run(bytes, wqtest::linkedEntryPoints()), expected) << "linked";
         EXPECT_EQ(run(bytes, wqtest::pluginEntryPoints(plugin)), expected) << "loaded";
     }

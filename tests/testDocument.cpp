@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Document.hpp"
+#include "Transcript.hpp"
 
 namespace {
 
@@ -77,24 +78,13 @@ TEST(Document, RecoveredTextsJoinTheEntityTheyBelongTo) {
     EXPECT_NE(stopped.message().find("--strict"), std::string::npos);
 }
 
-// The path of a temporary file holding `bytes`.
-std::string written(const char* name, const std::string& bytes) {
-    const std::string path = ::testing::TempDir() + name;
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    EXPECT_NE(file, nullptr);
-    if (file == nullptr) return path;
-    EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
-    std::fclose(file);
-    return path;
-}
-
 // A file cut short while it is read fails every read inside a TEXT: each retry gives a new
 // start record and nothing more, and the document is given up once retries read nothing.
 TEST(Document, RetriesEndWhenTheStreamStopsMoving) {
     std::string filler;
     while (filler.size() < (256u << 10)) filler += "0\nLINE\n8\n0\n10\n1.0\n";
     const std::string head = "0\nSECTION\n2\nENTITIES\n0\nTEXT\n1\nfirst\n" + filler + "0\nTEXT\n";
-    const std::string path = written("cut_short.dxf", head + "1\nsecond\n0\nENDSEC\n0\nEOF\n");
+    const std::string path = wqtest::writeTempFile(head + "1\nsecond\n0\nENDSEC\n0\nEOF\n");
     Document document = Document::open(plugin(), path, ReadOptions());
     wqhost::TextEntity entity;
     ASSERT_TRUE(document.next(&entity));
@@ -129,7 +119,7 @@ TEST(Document, RecordViewCodePageAndRawBytes) {
     while (late.size() < (20u << 10)) late += "9\n$FILLER\n70\n0\n";
     late += bytes.substr(bytes.find("9\n$DWG"));
     late.replace(late.find("ANSI_1252"), 9, "ANSI_1251");
-    const std::string path = written("late_code_page.dxf", late);
+    const std::string path = wqtest::writeTempFile(late);
     Document file = Document::open(plugin(), path, ReadOptions());
     EXPECT_EQ(readAll(file), Lines{"-:M\xd1\x8c" "de"});
     EXPECT_EQ(file.encoding().codePage, "CP1251");
@@ -152,15 +142,13 @@ TEST(Document, StoppingOrMovingHalfWayIsSafe) {
 }
 
 TEST(Document, ProblemsWithTheFileAreStatusesNotErrors) {
-    Document missing = Document::open(plugin(), "/nonexistent/x.dxf", ReadOptions());
-    EXPECT_EQ(missing.status(), DocumentStatus::Failed);
-    EXPECT_NE(missing.message().find("No such file"), std::string::npos);
     wqhost::TextEntity entity;
-    EXPECT_FALSE(missing.next(&entity));
-    EXPECT_EQ(Document::open(plugin(), "/tmp", ReadOptions()).status(), DocumentStatus::Failed);
+    for (const char* path : {"/nonexistent/x.dxf", "/tmp"}) {
+        Document document = Document::open(plugin(), path, ReadOptions());
+        EXPECT_TRUE(document.status() == DocumentStatus::Failed && !document.next(&entity)) << path;
+    }
     Document empty = Document::fromBytes(plugin(), "e", "", ReadOptions());
     EXPECT_EQ(empty.status(), DocumentStatus::Refused);
-    EXPECT_NE(empty.message().find("the file is empty"), std::string::npos);
 }
 
 }  // namespace

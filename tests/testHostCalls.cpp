@@ -23,8 +23,7 @@ using wqtest::Op;
 using Strings = std::vector<std::string>;
 
 // One line per host call, pointers named by the order in which the host handed them out.
-// The storage asks for its handle and context in one pair of callocs, and for a record and
-// its memory in another; `context` and `record` are the sizes of its context and records.
+// A calloc of the size of the storage's context or of its block records names that size.
 Strings describe(const std::vector<wqtest::HostCall>& log, int64_t context, int64_t record) {
     static const char* const kNames[] = {"rawAlloc",  "calloc",     "realloc", "free", "newRecord",
                                          "putRecord", "takeRecord", "open",    "read", "seek",
@@ -48,25 +47,15 @@ Strings describe(const std::vector<wqtest::HostCall>& log, int64_t context, int6
                (offset > 0 ? "+" + std::to_string(offset) : "");
     };
     Strings lines;
-    bool second = false, storagePair = false;
-    for (size_t i = 0; i < log.size(); ++i) {
-        const wqtest::HostCall& c = log[i];
+    for (const wqtest::HostCall& c : log) {
         const auto is = [&c](auto... ops) { return ((c.op == ops) || ...); };
         std::string line = kNames[static_cast<int>(c.op)];
         if (is(Op::Realloc, Op::Free, Op::PutRecord, Op::Read)) line += " " + name(c.pointer);
         if (!is(Op::Free, Op::TakeRecord, Op::Open, Op::Tell, Op::Close, Op::Report))
             line += " " + std::to_string(c.a);
         if (c.op == Op::Seek) line += " " + std::to_string(c.b);
-        if (c.op == Op::Calloc) {
-            if (!second)
-                storagePair = c.b == static_cast<int64_t>(sizeof(DxfPublicStorage)) &&
-                              i + 1 < log.size() && log[i + 1].op == Op::Calloc &&
-                              log[i + 1].b == context;
-            line += " " + (!second && !storagePair && c.b == record ? "record"
-                           : second && storagePair                  ? "context"
-                                                                    : std::to_string(c.b));
-            second = !second;
-        }
+        if (c.op == Op::Calloc)
+            line += " " + (c.b == context ? "context" : c.b == record ? "record" : std::to_string(c.b));
         if (c.op == Op::TakeRecord) line += " " + name(c.result);
         if (c.op == Op::Report) line += " " + std::string(static_cast<const char*>(c.pointer));
         const bool handOut = is(Op::RawAlloc, Op::Calloc, Op::NewRecord);

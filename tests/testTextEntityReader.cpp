@@ -4,19 +4,18 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "DrawingFiles.hpp"
 #include "MtextPlain.hpp"
 #include "TextEntityReader.hpp"
 #include "Transcript.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::string_literals;
 using wqhost::plainMtext;
 using wqtest::section;
@@ -237,18 +236,15 @@ std::vector<std::string> mtextsOf(const std::string& bytes) {
 }
 
 TEST(TextEntityReaderCorpus, EveryMtextOfBlocksAndEntitiesIsYielded) {
-    const fs::path folder = fs::path(WQ_SHARED_DIR) / "corpus" / "real";
-    std::error_code error;
-    if (!fs::is_directory(folder, error)) GTEST_SKIP() << "no corpus at " << folder;
-    std::vector<fs::path> paths;
-    for (const auto& entry : fs::directory_iterator(folder, error))
-        if (entry.path().extension() == ".dxf") paths.push_back(entry.path());
-    std::sort(paths.begin(), paths.end());
+    const std::string folder = std::string(WQ_SHARED_DIR) + "/corpus/real";
+    std::vector<std::string> paths;
+    std::string error;
+    if (!wqhost::findDrawings(folder, &paths, &error)) GTEST_SKIP() << "no corpus: " << error;
     int mtexts = 0;
-    for (const fs::path& path : paths) {
-        SCOPED_TRACE(path.filename().string());
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
         std::string bytes;
-        ASSERT_TRUE(wqhost::readFile(path.string(), &bytes));
+        ASSERT_TRUE(wqhost::readFile(path, &bytes));
         Entities want, got;
         for (const std::string& raw : mtextsOf(bytes)) want.push_back("MTEXT:" + plainMtext(raw));
         const Entities all = readAll(bytes);

@@ -24,17 +24,19 @@ struct FakeHostCalls {
     static FakeHost* of(HostServices* s) {
         return reinterpret_cast<FakeHost*>(s->hostWords0to3[kServicesBackWord]);
     }
-    static void note(FakeHost* h, Op op, const void* pointer, int64_t a, int64_t b,
-                     const void* result) {
+    // Logs a call (when logging) and gives back the host, so a wrapper reads in one line.
+    template <class Table>
+    static FakeHost* note(Table* s, Op op, const void* pointer, int64_t a, int64_t b = 0,
+                          const void* result = nullptr) {
+        FakeHost* h = of(s);
         if (h->logCalls) h->log.push_back(HostCall{op, pointer, a, b, result});
+        return h;
     }
 
     static int32_t open(HostStream* s) {
-        FakeHost* h = of(s);
-        note(h, Op::Open, nullptr, 0, 0, nullptr);
-        if (h->openFault.trip()) return 0;
-        const int32_t result = h->innerStream.open(s);
-        if (result != 0) ++h->opens;
+        FakeHost* h = note(s, Op::Open, nullptr, 0);
+        const int32_t result = h->openFault.trip() ? 0 : h->innerStream.open(s);
+        h->opens += result != 0;
         return result;
     }
     // Fills the window asked for, up to the end of the document, as a plain host does: the
@@ -51,50 +53,40 @@ struct FakeHostCalls {
         return got + rest;
     }
     static int32_t read(HostStream* s, void* buffer, int32_t size) {
-        FakeHost* h = of(s);
-        note(h, Op::Read, buffer, size, 0, nullptr);
-        int32_t got = -1;
-        if (!h->readFault.trip()) got = fillWindow(h, s, buffer, size);
+        FakeHost* h = note(s, Op::Read, buffer, size);
+        const int32_t got = h->readFault.trip() ? -1 : fillWindow(h, s, buffer, size);
         const int32_t kept = got > 0 ? got : 0;
         if (size > kept) std::memset(static_cast<char*>(buffer) + kept, 0xA5, size_t(size - kept));
         return got;
     }
     static int32_t seek(HostStream* s, int32_t offset, int32_t whence) {
-        FakeHost* h = of(s);
-        note(h, Op::Seek, nullptr, offset, whence, nullptr);
-        if (h->seekFault.trip()) return 0;
-        return h->innerStream.seek(s, offset, whence);
+        FakeHost* h = note(s, Op::Seek, nullptr, offset, whence);
+        return h->seekFault.trip() ? 0 : h->innerStream.seek(s, offset, whence);
     }
     static int32_t tell(HostStream* s) {
-        FakeHost* h = of(s);
-        note(h, Op::Tell, nullptr, 0, 0, nullptr);
-        if (h->tellFault.trip()) return -1;
-        return h->innerStream.tell(s);
+        FakeHost* h = note(s, Op::Tell, nullptr, 0);
+        return h->tellFault.trip() ? -1 : h->innerStream.tell(s);
     }
     static int32_t close(HostStream* s) {
-        FakeHost* h = of(s);
-        note(h, Op::Close, nullptr, 0, 0, nullptr);
+        FakeHost* h = note(s, Op::Close, nullptr, 0);
         ++h->closes;
         return h->innerStream.close(s);
     }
     static void report(HostStream* s, const char* message, int32_t zero) {
-        FakeHost* h = of(s);
-        note(h, Op::Report, message, zero, 0, nullptr);
-        h->reported.push_back(message != nullptr ? message : "(null)");
+        note(s, Op::Report, message, zero)->reported.push_back(message ? message : "(null)");
     }
 
+    // The memory calls are logged after they are made, with what they handed out.
     static void* rawAlloc(HostServices* s, int32_t size) {
         FakeHost* h = of(s);
         void* result = h->allocFault.trip() ? nullptr : h->innerServices.rawAlloc(s, size);
-        note(h, Op::RawAlloc, nullptr, size, 0, result);
-        return result;
+        return note(s, Op::RawAlloc, nullptr, size, 0, result), result;
     }
     static void* callocMem(HostServices* s, int32_t count, int32_t size) {
         FakeHost* h = of(s);
         void* result = h->allocFault.trip() ? nullptr : h->innerServices.callocMem(s, count, size);
         if (result != nullptr) h->poolLive.insert(result);
-        note(h, Op::Calloc, nullptr, count, size, result);
-        return result;
+        return note(s, Op::Calloc, nullptr, count, size, result), result;
     }
     static void* reallocMem(HostServices* s, void* pointer, int32_t size) {
         FakeHost* h = of(s);
@@ -105,12 +97,10 @@ struct FakeHostCalls {
             h->poolLive.erase(pointer);
             h->poolLive.insert(result);
         }
-        note(h, Op::Realloc, pointer, size, 0, result);
-        return result;
+        return note(s, Op::Realloc, pointer, size, 0, result), result;
     }
     static void freeMem(HostServices* s, void* pointer) {
-        FakeHost* h = of(s);
-        note(h, Op::Free, pointer, 0, 0, nullptr);
+        FakeHost* h = note(s, Op::Free, pointer, 0);
         if (pointer == nullptr) return;
         if (h->poolLive.erase(pointer) != 0) return h->innerServices.freeMem(s, pointer);
         ++h->foreignFrees;  // never handed out, or freed twice: must not reach free()
@@ -119,22 +109,18 @@ struct FakeHostCalls {
         FakeHost* h = of(s);
         OutputRecord* result = h->allocFault.trip() ? nullptr : h->innerServices.newRecord(s, kind);
         if (result != nullptr) std::memset(result, 0xA5, sizeof *result);
-        note(h, Op::NewRecord, nullptr, kind, 0, result);
-        return result;
+        return note(s, Op::NewRecord, nullptr, kind, 0, result), result;
     }
     static int32_t putRecord(HostServices* s, uintptr_t* queue, OutputRecord* record,
                              int32_t position) {
-        FakeHost* h = of(s);
-        note(h, Op::PutRecord, record, position, 0, nullptr);
+        FakeHost* h = note(s, Op::PutRecord, record, position);
         if (position != 0 && position != -1) ++h->badPositions;
         if (position == 0 && queue != nullptr && *queue != 0) ++h->badPositions;
         return h->innerServices.putRecord(s, queue, record, position);
     }
     static OutputRecord* takeRecord(HostServices* s, uintptr_t* queue, int32_t zero) {
-        FakeHost* h = of(s);
-        OutputRecord* result = h->innerServices.takeRecord(s, queue, zero);
-        note(h, Op::TakeRecord, queue, zero, 0, result);
-        return result;
+        OutputRecord* result = of(s)->innerServices.takeRecord(s, queue, zero);
+        return note(s, Op::TakeRecord, queue, zero, 0, result), result;
     }
 };
 

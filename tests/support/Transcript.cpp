@@ -1,9 +1,12 @@
 // Transcripts of whole reader runs, and the documents tests build for them.
 #include "Transcript.hpp"
 
-#include "RecordLine.hpp"
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+
+#include "RecordLine.hpp"
 
 namespace wqtest {
 
@@ -72,14 +75,17 @@ std::string section(const std::string& name, const std::string& body) {
 
 std::string withLineEnds(const std::string& document, const std::string& eol) {
     std::string out;
-    for (char c : document) {
-        if (c == '\n')
-            out += eol;
-        else
-            out += c;
-    }
+    for (char c : document) out += c == '\n' ? eol : std::string(1, c);
     return out;
 }
 
+std::string writeTempFile(const std::string& bytes) {
+    char path[] = "/tmp/wqtestXXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) return "/nonexistent/wqtest-tempfile";  // then the caller's open fails
+    const bool written = write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+    close(fd);
+    return written ? path : (unlink(path), "/nonexistent/wqtest-tempfile");
+}
 
 }  // namespace wqtest

@@ -41,8 +41,8 @@ DxfSource bareSource(FakeHost& host);
 std::string section(const std::string& name, const std::string& body);
 // An LF document with every LF turned into `eol`.
 std::string withLineEnds(const std::string& document, const std::string& eol);
-
-// The whole of a file; false when it cannot be read.
+// The path of a new temporary file holding `bytes`; the caller removes it.
+std::string writeTempFile(const std::string& bytes);
 
 }  // namespace wqtest
 
