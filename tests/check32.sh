@@ -5,11 +5,8 @@
 #   [RUN32=qemu-i386] check32.sh BUILD32 BUILD64 DRAWING...
 # RUN32 names a program that runs the 32-bit host, where the kernel cannot.
 set -u
-build32=$1
-build64=$2
-shift 2
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+build32=$1; build64=$2; shift 2
+work=$(mktemp -d); trap 'rm -rf "$work"' EXIT
 
 # What the host printed of one run, then its exit status.
 records() {
@@ -19,8 +16,7 @@ records() {
     echo "exit status $?" >>"$3"
 }
 
-same=0
-differ=0
+same=0; differ=0
 for drawing in "$@"; do
     [ -f "$drawing" ] || continue
     records "$build32" "$drawing" "$work/32"

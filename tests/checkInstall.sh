@@ -41,7 +41,8 @@ done
 
 expected='Installed
 and linked
-TAG'
+TAG
+read by the toolkit'
 
 # Through the CMake package.
 cmake -S "$source/tests/install-consumer" -B "$tmp/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" \
@@ -56,7 +57,8 @@ out=$("$tmp/cmake-build/consumer") || fail "the CMake consumer exited $?"
 
 # Through pkg-config, on a plain command line.
 "$cxx" -std=c++17 -O0 $extra "$source/tests/install-consumer/consumer.cpp" -o "$tmp/pc-consumer" \
-    $flags -Wl,-rpath,"$(pkg-config --variable=libdir wqdxfrdr)" ||
+    -DWQ_PLUGIN="\"$(pkg-config --variable=plugin wqdxfrdr)\"" $flags \
+    -Wl,-rpath,"$(pkg-config --variable=libdir wqdxfrdr)" ||
     fail "the pkg-config consumer does not build"
 out=$("$tmp/pc-consumer") || fail "the pkg-config consumer exited $?"
 [ "$out" = "$expected" ] || fail "the pkg-config consumer printed '$out'"

@@ -19,9 +19,7 @@ std::string run(const std::string& bytes, const wqtest::EntryPoints& entry) {
     wqtest::FakeHost host(bytes);
     std::string text;
     for (const std::string& line : wqtest::transcribe(host, entry)) text += line + '\n';
-    EXPECT_EQ(host.poolBlocksLive(), 0);
-    EXPECT_EQ(host.foreignFrees, 0);
-    EXPECT_EQ(host.opens, host.closes);
+    EXPECT_TRUE(host.poolBlocksLive() == 0 && host.foreignFrees == 0 && host.opens == host.closes);
     return text;
 }
 
@@ -41,9 +39,11 @@ TEST(Corpus, RealDrawingsGiveTheirExpectedRecordsLinkedAndLoaded) {
         SCOPED_TRACE(drawing);
         std::string bytes, expected;
         ASSERT_TRUE(wqhost::readFile(drawing, &bytes));
-        ASSERT_TRUE(wqhost::readFile(drawing.substr(0, drawing.size() - 4) + ".expected", &expected));
+        const std::string stem = drawing.substr(0, drawing.size() - 4);  // without ".dxf"
+        ASSERT_TRUE(wqhost::readFile(stem + ".expected", &expected));
         EXPECT_EQ(run(bytes, wqtest::linkedEntryPoints()), expected) << "linked";
-        EXPECT_EQ(run(bytes, wqtest::pluginEntryPoints(plugin)), expected) << "loaded";
+        EXPECT_EQ(run(bytes, {plugin.startSrcDXF, plugin.getDXFobject, plugin.shutDownDXFsrc}),
+                  expected) << "loaded";
     }
     wqhost::unloadPlugin(&plugin);
 }

@@ -27,8 +27,7 @@ struct Lines {
           lines(newDxfFileStrmIo(host.services(), host.stream(), nullptr, nullptr)) {}
     ~Lines() {
         deleteDxfFileStrmIo(lines);
-        EXPECT_EQ(host.poolBlocksLive(), 0);
-        EXPECT_EQ(host.closes, host.opens);
+        EXPECT_TRUE(host.poolBlocksLive() == 0 && host.closes == host.opens);
     }
     // A line must be terminated within the buffer; a failed read must not move.
     Line read() {

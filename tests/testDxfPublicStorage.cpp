@@ -30,8 +30,7 @@ struct Pool {
     }
     ~Pool() {
         deleteDxfPublicStorage(pool);
-        EXPECT_EQ(host.poolBlocksLive(), 0);
-        EXPECT_EQ(host.foreignFrees, 0);
+        EXPECT_TRUE(host.poolBlocksLive() == 0 && host.foreignFrees == 0);
     }
     unsigned char* alloc(int32_t size) {
         return static_cast<unsigned char*>(pool->allocBlock(pool, size));

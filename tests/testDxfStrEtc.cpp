@@ -24,13 +24,8 @@ TEST(StrEtc, SearchesRemovesAndSplits) {
         const char* text;
         int character;
         const char* left;
-    } removals[] = {{"  1 0", ' ' + 0x100, "10"},
-                    {"a\xff"
-                     "b\xff",
-                     -1, "ab"},  // the low byte
-                    {"abc", 0, "abc"},
-                    {"   ", ' ', ""},
-                    {"a b", ' ', "ab"}};
+    } removals[] = {{"  1 0", ' ' + 0x100, "10"}, {"a\xff" "b\xff", -1, "ab"},  // the low byte
+                    {"abc", 0, "abc"}, {"   ", ' ', ""}, {"a b", ' ', "ab"}};
     for (const auto& c : removals) {
         char b[16];
         s->deleteChar(s, std::strcpy(b, c.text), c.character);

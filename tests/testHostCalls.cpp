@@ -1,9 +1,5 @@
 // Every host call of whole documents, in order and with the arguments that matter to the
-// host, against the transcripts kept in tests/golden/. Pointers become ordinals (#n is the
-// n-th piece of memory or record the host handed out, #n+k an address k bytes into it), so
-// the transcript does not depend on where malloc puts things. The storage's context and
-// block records are its own bookkeeping, whose size may change: their callocs show the size
-// as a name. WQ_UPDATE_GOLDEN=1 rewrites the transcripts from the code as it is.
+// host, against the transcripts kept in tests/golden/; WQ_UPDATE_GOLDEN=1 rewrites them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,8 +18,10 @@ namespace {
 using wqtest::Op;
 using Strings = std::vector<std::string>;
 
-// One line per host call, pointers named by the order in which the host handed them out.
-// A calloc of the size of the storage's context or of its block records names that size.
+// One line per host call. Pointers become ordinals (#n is the n-th piece of memory or record
+// the host handed out, #n+k an address k bytes into it), so the transcript does not depend
+// on where malloc puts things. The storage's context and block records are its own
+// bookkeeping, whose size may change: a calloc of their size shows it as a name.
 Strings describe(const std::vector<wqtest::HostCall>& log, int64_t context, int64_t record) {
     static const char* const kNames[] = {"rawAlloc",  "calloc",     "realloc", "free", "newRecord",
                                          "putRecord", "takeRecord", "open",    "read", "seek",
@@ -54,8 +52,8 @@ Strings describe(const std::vector<wqtest::HostCall>& log, int64_t context, int6
         if (!is(Op::Free, Op::TakeRecord, Op::Open, Op::Tell, Op::Close, Op::Report))
             line += " " + std::to_string(c.a);
         if (c.op == Op::Seek) line += " " + std::to_string(c.b);
-        if (c.op == Op::Calloc)
-            line += " " + (c.b == context ? "context" : c.b == record ? "record" : std::to_string(c.b));
+        const auto size = [&] { return c.b == record ? "record" : std::to_string(c.b); };
+        if (c.op == Op::Calloc) line += " " + (c.b == context ? "context" : size());
         if (c.op == Op::TakeRecord) line += " " + name(c.result);
         if (c.op == Op::Report) line += " " + std::string(static_cast<const char*>(c.pointer));
         const bool handOut = is(Op::RawAlloc, Op::Calloc, Op::NewRecord);
@@ -166,12 +164,10 @@ TEST(HostCalls, WholeDocumentsMakeTheGoldenCalls) {
         wqtest::FakeHost host(bytes);
         host.logCalls = true;
         wqtest::transcribe(host, wqtest::linkedEntryPoints());
+        const Strings lines = condense(describe(host.log, sizes.log.at(1).b, sizes.log.at(2).b));
         std::string got;
-        for (const std::string& line :
-             condense(describe(host.log, sizes.log.at(1).b, sizes.log.at(2).b)))
-            got += line + "\n";
-        const std::string golden =
-            source + "/tests/golden/" + name.substr(name.rfind('/') + 1) + ".calls";
+        for (const std::string& line : lines) got += line + "\n";
+        const auto golden = source + "/tests/golden" + name.substr(name.rfind('/')) + ".calls";
         if (std::getenv("WQ_UPDATE_GOLDEN") != nullptr) {
             std::ofstream(golden, std::ios::binary) << got;
         } else {

@@ -57,10 +57,8 @@ TEST(MemoryStream, SeekTellReadStayWithinTheDocument) {
     ASSERT_EQ(s->open(s), 1);
     EXPECT_TRUE(s->seek(s, 0, 2) == 1 && s->tell(s) == 10 && s->read(s, buffer, 4) == 0);
     EXPECT_TRUE(s->seek(s, 11, 0) == 0 && s->seek(s, -1, 0) == 0 && s->tell(s) == 10);
-    ASSERT_EQ(s->seek(s, 2, 0), 1);
-    EXPECT_EQ(s->read(s, buffer, 32), 8);
+    ASSERT_TRUE(s->seek(s, 2, 0) == 1 && s->read(s, buffer, 32) == 8);
     EXPECT_EQ(std::string(buffer, 8), "SECTION\n");
-    s->close(s);
 }
 
 // The window gives the same bytes as the file wherever a read starts and ends: across the

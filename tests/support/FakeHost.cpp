@@ -8,13 +8,6 @@
 
 namespace wqtest {
 
-bool Fault::trip() {
-    const int32_t n = calls++;
-    const bool fail = failAt >= 0 && (persistent ? n >= failAt : n == failAt);
-    injected += fail ? 1 : 0;
-    return fail;
-}
-
 // The wrappers find their FakeHost through a host word of each table the toolkit leaves free.
 struct FakeHostCalls {
     static constexpr int kStreamBackWord = 7, kServicesBackWord = 3;

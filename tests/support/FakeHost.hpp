@@ -21,7 +21,12 @@ struct Fault {
     bool persistent = false;
     int32_t calls = 0;     // calls seen so far
     int32_t injected = 0;  // calls made to fail
-    bool trip();           // counts one call; true when it must fail
+    bool trip() {          // counts one call; true when it must fail
+        const bool fail = failAt >= 0 && (persistent ? calls >= failAt : calls == failAt);
+        ++calls;
+        injected += fail;
+        return fail;
+    }
 };
 
 // In the order of the golden transcripts' names.

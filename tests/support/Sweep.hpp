@@ -20,15 +20,11 @@ template <class Attempt>
 void sweepAllocations(const std::string& document, Attempt attempt) {
     for (bool persistent : {false, true}) {
         for (int32_t failAt = 0;; ++failAt) {
-            FakeHost host(document);
-            Fault fault;
-            fault.failAt = failAt;
-            fault.persistent = persistent;
-            attempt(host, fault);
             SCOPED_TRACE(::testing::Message() << "failing allocation " << failAt
                                               << (persistent ? " and later" : " only"));
-            EXPECT_EQ(host.poolBlocksLive(), 0);
-            EXPECT_EQ(host.foreignFrees, 0);
+            FakeHost host(document);
+            attempt(host, Fault{failAt, persistent});
+            EXPECT_TRUE(host.poolBlocksLive() == 0 && host.foreignFrees == 0);
             EXPECT_EQ(host.opens, host.closes);
             if (host.allocFault.injected == 0) break;
         }

@@ -12,10 +12,6 @@ namespace wqtest {
 
 EntryPoints linkedEntryPoints() { return EntryPoints{startSrcDXF, getDXFobject, shutDownDXFsrc}; }
 
-EntryPoints pluginEntryPoints(const wqhost::Plugin& plugin) {
-    return EntryPoints{plugin.startSrcDXF, plugin.getDXFobject, plugin.shutDownDXFsrc};
-}
-
 namespace {
 
 // A record's line without its newline.

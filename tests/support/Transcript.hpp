@@ -10,7 +10,6 @@
 
 #include "DxfSource.h"
 #include "FakeHost.hpp"
-#include "Plugin.hpp"
 #include "ReadAll.hpp"
 
 namespace wqtest {
@@ -21,9 +20,7 @@ struct EntryPoints {
     OutputRecord* (*next)(DxfSource*);
     void (*shutDown)(DxfSource*);
 };
-
 EntryPoints linkedEntryPoints();
-EntryPoints pluginEntryPoints(const wqhost::Plugin& plugin);
 
 // One line per record: "S", "T <hex>" (a bare "T" for an empty text), "E", "D"; a start
 // that fails gives "FAIL refused <first message>", a call without a record "FAIL null".
