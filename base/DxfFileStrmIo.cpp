@@ -7,30 +7,23 @@
 #include <cstring>
 
 #include "Collaborators.hpp"
+#include "LinePosition.hpp"
 #include "Pool.hpp"
+
+namespace wq {
+
+int32_t linePosition(DxfFileStrmIo* self) {
+    return static_cast<FileStrmIoContext*>(self->context)->position;
+}
+
+}  // namespace wq
 
 namespace {
 
 constexpr int32_t kSeekFromStart = 0;
 constexpr int32_t kSeekFromEnd = 2;
 
-struct FileStrmIoContext {
-    int32_t ownsStrings;  // 1 when newDxfFileStrmIo made the string utilities
-    // Held for its owner's sake: readLine finds line ends by the same rules as the string
-    // search, but on the unterminated bytes the host read, which a string search would overrun.
-    DxfStrEtc* strings;
-    int32_t ownsStorage;  // 1 when newDxfFileStrmIo made the storage
-    DxfPublicStorage* storage;
-    HostStream* stream;
-    int32_t opened;     // 1 once the host's open succeeded: the destructor closes only then
-    int32_t fileSize;   // measured once, at creation
-    int32_t position;   // where the next readLine reads
-    int32_t lineStart;  // where the most recent readLine began
-    int32_t (*measureSize)(DxfFileStrmIo* self);
-    int32_t (*seekStream)(DxfFileStrmIo* self, int32_t offset, int32_t whence);
-    int32_t (*tellStream)(DxfFileStrmIo* self);
-    int32_t (*readStream)(DxfFileStrmIo* self, void* buffer, int32_t size);
-};
+using wq::FileStrmIoContext;
 
 FileStrmIoContext* contextOf(DxfFileStrmIo* self) {
     return static_cast<FileStrmIoContext*>(self->context);
@@ -155,14 +148,9 @@ int32_t lineFeedOrZero(const char* bytes, int32_t length) {
     return marks == 0 ? length : length - 8 + firstMarked(marks);
 }
 
-int32_t position(DxfFileStrmIo* self) { return contextOf(self)->position; }
-
-// readLine's three calls of every line, each made directly while the slot or field still
-// holds this module's own operation, so that the compiler can put it in place; a slot or
-// field given another operation is called as always.
-int32_t positionVia(DxfFileStrmIo* self) {
-    return self->position == position ? contextOf(self)->position : self->position(self);
-}
+// readLine's seek and read, each made directly while the field still holds this module's
+// own operation, so that the compiler can put it in place; a field given another operation
+// is called as always. The position comes the same way (LinePosition.hpp).
 int32_t seekVia(FileStrmIoContext* ctx, DxfFileStrmIo* self, int32_t offset) {
     return ctx->seekStream == seekStream ? seekStream(self, offset, kSeekFromStart)
                                          : ctx->seekStream(self, offset, kSeekFromStart);
@@ -177,7 +165,7 @@ int32_t readVia(FileStrmIoContext* ctx, DxfFileStrmIo* self, void* buffer, int32
 // seek, and end their reading when the host cannot move any more.
 int32_t readLine(DxfFileStrmIo* self, char* buffer, int32_t size) {
     FileStrmIoContext* ctx = contextOf(self);
-    const int32_t start = positionVia(self);
+    const int32_t start = wq::positionOf(self);
     ctx->lineStart = start;
     if (buffer == nullptr || size < 2) return -1;
     if (!seekVia(ctx, self, start)) {
@@ -253,7 +241,7 @@ void fill(FileStrmIoContext* ctx, DxfFileStrmIo* self, const wq::Collaborators& 
     self->setPosition = setPosition;
     self->readLine = readLine;
     self->fileSize = fileSize;
-    self->position = position;
+    self->position = wq::linePosition;
     self->lineStart = lineStart;
 }
 

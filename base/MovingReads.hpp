@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "DxfFileStrmIo.h"
+#include "LinePosition.hpp"
 
 namespace wq {
 
@@ -14,8 +15,8 @@ namespace wq {
 // seek any more: a loop that took it for a line would go round forever on it.
 template <class Read>
 bool readMoved(DxfFileStrmIo* lines, Read read) {
-    const int32_t before = lines->position(lines);
-    return read() && lines->position(lines) != before;
+    const int32_t before = positionOf(lines);
+    return read() && positionOf(lines) != before;
 }
 
 }  // namespace wq

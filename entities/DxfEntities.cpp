@@ -6,6 +6,7 @@
 
 #include "Collaborators.hpp"
 #include "EntitiesContext.hpp"
+#include "LinePosition.hpp"
 #include "MovingReads.hpp"
 #include "NameChains.hpp"
 #include "Pool.hpp"
@@ -61,7 +62,7 @@ int32_t selectHandler(DxfEntities* self, const char* name) {
 int32_t atRangeEnd(DxfEntities* self) {
     EntitiesContext* ctx = contextOf(self);
     DxfFileStrmIo* lines = ctx->collaborators.lines;
-    return lines->position(lines) >= ctx->endOffset;
+    return wq::positionOf(lines) >= ctx->endOffset;
 }
 
 // Reads the next group; 1, or 0 when it cannot be read or left the stream where it stood

@@ -4,6 +4,7 @@
 
 #include "Collaborators.hpp"
 #include "DxfVocabulary.h"
+#include "LinePosition.hpp"
 #include "Pool.hpp"
 
 namespace {
@@ -49,12 +50,12 @@ int32_t readInto(ReaderContext* ctx, char* buffer) {
 int32_t readPair(ReadDatUtil* self, GroupPair* pair) {
     ReaderContext* ctx = contextOf(self);
     DxfFileStrmIo* lines = ctx->collaborators.lines;
-    const int32_t codeStart = lines->position(lines);
+    const int32_t codeStart = wq::positionOf(lines);
     ctx->codeLineStart = -1;
     ctx->valueLineStart = -1;
     if (readInto(ctx, ctx->codeBuffer) < 0) return 0;
     ctx->codeLineStart = codeStart;
-    const int32_t valueStart = lines->position(lines);
+    const int32_t valueStart = wq::positionOf(lines);
     if (readInto(ctx, ctx->valueBuffer) < 0) return 0;
     ctx->valueLineStart = valueStart;
     DxfStrEtc* strings = ctx->collaborators.strings;

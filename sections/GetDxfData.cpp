@@ -9,6 +9,7 @@
 #include "DxfHash.h"
 #include "DxfStrEtc.h"
 #include "DxfVocabulary.h"
+#include "LinePosition.hpp"
 #include "Messages.hpp"
 #include "MovingReads.hpp"
 #include "NameChains.hpp"
@@ -107,7 +108,7 @@ int32_t scanNextSection(GetDxfData* self, int32_t* index) {
                 break;
             case WantName:
                 if (ctx->lookupSection(self, ctx->line, index) != 0) {
-                    return ctx->lines->position(ctx->lines);
+                    return wq::positionOf(ctx->lines);
                 }
                 state = WantCode0;
                 break;
