@@ -114,16 +114,19 @@ TEST(Document, RecordViewCodePageAndRawBytes) {
     raw.encoding = "raw";
     Document rawDocument = Document::fromBytes(plugin(), "c", bytes, raw);
     EXPECT_EQ(readAll(rawDocument), Lines{"-:M\xfc" "de"});
-    // A file's header is read in two steps: a code page named past the first look counts.
+    // A code page named past the first look counts, in a file read whole (up to 256 KiB)
+    // and in one whose header is read in two steps (lines past EOF make it larger).
     std::string late = "0\nSECTION\n2\nHEADER\n";
     while (late.size() < (20u << 10)) late += "9\n$FILLER\n70\n0\n";
     late += bytes.substr(bytes.find("9\n$DWG"));
     late.replace(late.find("ANSI_1252"), 9, "ANSI_1251");
-    const std::string path = wqtest::writeTempFile(late);
-    Document file = Document::open(plugin(), path, ReadOptions());
-    EXPECT_EQ(readAll(file), Lines{"-:M\xd1\x8c" "de"});
-    EXPECT_EQ(file.encoding().codePage, "CP1251");
-    std::remove(path.c_str());
+    for (const std::string& drawing : {late, late + std::string(256u << 10, '\n')}) {
+        const std::string path = wqtest::writeTempFile(drawing);
+        Document file = Document::open(plugin(), path, ReadOptions());
+        EXPECT_EQ(readAll(file), Lines{"-:M\xd1\x8c" "de"});
+        EXPECT_EQ(file.encoding().codePage, "CP1251");
+        std::remove(path.c_str());
+    }
 }
 
 // A host may stop anywhere: the destructor gives everything back (the sanitizer build
