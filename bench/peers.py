@@ -39,6 +39,8 @@ README_END = "<!-- end of the table -->"
 READS = {
     "dxftext --plugin-only": "TEXT (1), ATTDEF and ATTRIB (value and tag), BLOCK (name and the "
                              "code 1 xref path, empty in the generated drawings)",
+    "dxftext --plugin-only --jobs 2": "the same, two documents at a time in one process (the "
+                                      "default on two cores); one drawing is read by one thread",
     "dxflib": "TEXT, ATTRIB (value and tag), BLOCK name; dxflib has no ATTDEF",
     "libdime": "TEXT, ATTDEF and ATTRIB (value and tag), BLOCK name",
     "ezdxf": "TEXT, ATTDEF and ATTRIB (value and tag), BLOCK name",
@@ -58,6 +60,9 @@ def readers(build):
     ezdxf = [PYTHON, str(HERE / "peers" / "ezdxfText.py")]
     return [
         ("dxftext --plugin-only", "plugin", [dxftext, "-q", "--jobs", "1", "--plugin-only"], True),
+        # The same process with two threads, as dxftext runs by default on two cores.
+        ("dxftext --plugin-only --jobs 2", "plugin",
+         [dxftext, "-q", "--jobs", "2", "--plugin-only"], True),
         ("dxflib", "plugin", [str(peers / "dxflibText")], False),
         ("libdime", "plugin", [str(peers / "dimeText")], False),
         ("ezdxf", "plugin", ezdxf, False),
