@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 #include "Encoding.hpp"
 #include "FileStream.hpp"
@@ -40,7 +41,7 @@ constexpr int64_t kLargestDocument = INT32_MAX;
 // Why a refused document was refused, when its first bytes tell: the reader's own messages
 // name no cause ("Memory allocation error" for an empty file, "Illigal DXF file" for a
 // binary one). Null when nothing can be said.
-const char* refusalHint(const std::string& head, int64_t size) {
+const char* refusalHint(std::string_view head, int64_t size) {
     if (size == 0) return "the file is empty";
     if (head.compare(0, 18, "AutoCAD Binary DXF") == 0) {
         return "a binary DXF drawing: only ASCII DXF is read";
@@ -111,8 +112,12 @@ struct Document::State {
     std::string name;
     std::string bytes;  // the document itself when it is read from memory
     int64_t size = -1;
-    std::string head;  // the first bytes, for the header scan and refusal hints
+    std::string head;  // the first bytes of a file read through a stream
     std::optional<DrawingEncoding> scanned;  // the scan of `head`, when open made it already
+    // The first bytes, for the header scan and refusal hints.
+    std::string_view prefix() const {
+        return memory ? std::string_view(bytes).substr(0, kHeaderPrefixBytes) : head;
+    }
 
     StreamWatch watch;
     std::unique_ptr<FileStream> file;
@@ -194,7 +199,7 @@ void Document::State::chooseEncoding() {
     if (wanted == "raw") return;
     if (wanted == "auto" || wanted.empty()) {
         static_cast<DrawingEncoding&>(encoding) =
-            scanned ? *scanned : scanHeader(head.data(), head.size());
+            scanned ? *scanned : scanHeader(prefix().data(), prefix().size());
     } else {
         encoding.codePage = wanted;
         encoding.forced = true;
@@ -234,7 +239,7 @@ void Document::State::start() {
         return end(DocumentStatus::Failed, std::strerror(file->lastError));
     }
     std::string why = reported.empty() ? "the reader could not start" : reported;
-    if (const char* hint = refusalHint(head, size)) why += std::string(" (") + hint + ")";
+    if (const char* hint = refusalHint(prefix(), size)) why += std::string(" (") + hint + ")";
     end(DocumentStatus::Refused, why);
 }
 
@@ -449,7 +454,6 @@ void Document::State::startOnBytes() {
         return end(DocumentStatus::Refused,
                    "2 GiB or larger: the reader's 32-bit offsets cannot address it");
     }
-    head = bytes.substr(0, kHeaderPrefixBytes);
     memory = std::make_unique<MemoryStream>();
     initMemoryStream(memory.get(), bytes.data(), static_cast<int32_t>(size));
     memory->watch = &watch;

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <utility>
 
 #include "GroupLines.hpp"
@@ -254,6 +256,42 @@ bool TextConverter::open(const std::string& from, std::string* error) {
         *this = TextConverter();
         return true;
     }
+    const TextConverter* known = learned(from, error);
+    if (known == nullptr) return false;
+    TextConverter made;
+    made.cd_ = iconv_open("UTF-8", from.c_str());
+    if (made.cd_ == kNoConverter) {
+        if (error != nullptr) {
+            *error = "iconv cannot convert from \"" + from + "\": " + std::strerror(errno);
+        }
+        return false;
+    }
+    made.buffer_.resize(kBufferBytes);
+    made.stop_ = known->stop_;
+    made.backslashIsAscii_ = known->backslashIsAscii_;
+    made.singleBytes_ = known->singleBytes_;
+    *this = std::move(made);
+    return true;
+}
+
+// Opening a converter learns how each byte of the code page converts, some 400 iconv
+// calls, and iconv loads the code page's module again whenever no descriptor holds it: per
+// document, that was 8% of the time of a batch of small drawings. So the first one opened from
+// a name is kept for the life of the process: later ones copy what it learned, and its
+// descriptor keeps the module loaded. One a name (a few dozen names in practice), guarded
+// for dxftext's threads, never freed.
+const TextConverter* TextConverter::learned(const std::string& from, std::string* error) {
+    static std::mutex guard;
+    static auto* const kept = new std::map<std::string, std::unique_ptr<TextConverter>>();
+    const std::lock_guard<std::mutex> hold(guard);
+    auto found = kept->find(from);
+    if (found != kept->end()) return found->second.get();
+    auto made = std::make_unique<TextConverter>();
+    if (!made->learn(from, error)) return nullptr;
+    return kept->emplace(from, std::move(made)).first->second.get();
+}
+
+bool TextConverter::learn(const std::string& from, std::string* error) {
     TextConverter made;
     made.cd_ = iconv_open("UTF-8", from.c_str());
     if (made.cd_ == kNoConverter) {
@@ -299,8 +337,8 @@ void TextConverter::toUtf8(std::string_view bytes, std::string* out) {
                 continue;
             }
         }
-        if (!singleBytes_.empty()) {
-            out->append(singleBytes_[p[i]]);
+        if (singleBytes_ != nullptr) {
+            out->append((*singleBytes_)[p[i]]);
             ++i;
         } else if (cd_ == kNoConverter) {
             // UTF-8 sequences are made of bytes from 0x80 up only, so the run ends where
@@ -320,8 +358,8 @@ void TextConverter::toUtf8(std::string_view bytes, std::string* out) {
 // each. A lead byte (incomplete alone) or a letter held back to see whether an accent
 // follows (CP1258, CP1255) leaves the table empty, and iconv converts every run.
 void TextConverter::buildSingleByteTable() {
-    std::vector<std::string> forms(256);
-    for (size_t b = 0; b < forms.size(); ++b) {
+    auto forms = std::make_shared<std::vector<std::string>>(256);
+    for (size_t b = 0; b < forms->size(); ++b) {
         char byte = static_cast<char>(b);
         char* in = &byte;
         size_t inLeft = 1;
@@ -331,9 +369,9 @@ void TextConverter::buildSingleByteTable() {
         const int failure = result == static_cast<size_t>(-1) ? errno : 0;
         iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // drops whatever was held back
         if (failure == EILSEQ) {
-            forms[b] = kReplacement;
+            (*forms)[b] = kReplacement;
         } else if (failure == 0 && toLeft < buffer_.size()) {
-            forms[b].assign(buffer_.data(), buffer_.size() - toLeft);
+            (*forms)[b].assign(buffer_.data(), buffer_.size() - toLeft);
         } else {
             return;
         }

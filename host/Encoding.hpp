@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -96,6 +97,8 @@ class TextConverter {
     void toUtf8(std::string_view bytes, std::string* out);
 
   private:
+    static const TextConverter* learned(const std::string& from, std::string* error);
+    bool learn(const std::string& from, std::string* error);
     void buildSingleByteTable();
     size_t convertRun(const unsigned char* p, size_t n, size_t i, std::string* out);
     void drain(std::string* out);
@@ -106,7 +109,8 @@ class TextConverter {
     std::array<bool, 256> stop_{};          // bytes the ASCII fast path must not copy as they are
     bool backslashIsAscii_ = true;          // byte 0x5C converts to U+005C
     std::vector<char> buffer_;              // iconv output, kBufferBytes once open
-    std::vector<std::string> singleBytes_;  // UTF-8 of each byte of a single-byte code page
+    // UTF-8 of each byte of a single-byte code page, shared by the converters from it.
+    std::shared_ptr<const std::vector<std::string>> singleBytes_;
     size_t buffered_ = 0;                   // bytes of buffer_ not yet appended
 };
 
