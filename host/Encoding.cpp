@@ -259,14 +259,7 @@ bool TextConverter::open(const std::string& from, std::string* error) {
     const TextConverter* known = learned(from, error);
     if (known == nullptr) return false;
     TextConverter made;
-    made.cd_ = iconv_open("UTF-8", from.c_str());
-    if (made.cd_ == kNoConverter) {
-        if (error != nullptr) {
-            *error = "iconv cannot convert from \"" + from + "\": " + std::strerror(errno);
-        }
-        return false;
-    }
-    made.buffer_.resize(kBufferBytes);
+    if (!made.openDescriptor(from, error)) return false;
     made.stop_ = known->stop_;
     made.backslashIsAscii_ = known->backslashIsAscii_;
     made.singleBytes_ = known->singleBytes_;
@@ -276,10 +269,10 @@ bool TextConverter::open(const std::string& from, std::string* error) {
 
 // Opening a converter learns how each byte of the code page converts, some 400 iconv
 // calls, and iconv loads the code page's module again whenever no descriptor holds it: per
-// document, that was 8% of the time of a batch of small drawings. So the first one opened from
-// a name is kept for the life of the process: later ones copy what it learned, and its
-// descriptor keeps the module loaded. One a name (a few dozen names in practice), guarded
-// for dxftext's threads, never freed.
+// document, that was 8% of the time of a batch of small drawings. So the first converter
+// opened from a name is kept for the life of the process: later ones copy what it learned,
+// and its descriptor keeps the module loaded. One a name (a few dozen names in practice),
+// guarded for dxftext's threads, never freed.
 const TextConverter* TextConverter::learned(const std::string& from, std::string* error) {
     static std::mutex guard;
     static auto* const kept = new std::map<std::string, std::unique_ptr<TextConverter>>();
@@ -291,16 +284,23 @@ const TextConverter* TextConverter::learned(const std::string& from, std::string
     return kept->emplace(from, std::move(made)).first->second.get();
 }
 
-bool TextConverter::learn(const std::string& from, std::string* error) {
-    TextConverter made;
-    made.cd_ = iconv_open("UTF-8", from.c_str());
-    if (made.cd_ == kNoConverter) {
+// iconv's descriptor and the output buffer; false, with iconv's reason, when iconv does not
+// know the name.
+bool TextConverter::openDescriptor(const std::string& from, std::string* error) {
+    cd_ = iconv_open("UTF-8", from.c_str());
+    if (cd_ == kNoConverter) {
         if (error != nullptr) {
             *error = "iconv cannot convert from \"" + from + "\": " + std::strerror(errno);
         }
         return false;
     }
-    made.buffer_.resize(kBufferBytes);
+    buffer_.resize(kBufferBytes);
+    return true;
+}
+
+bool TextConverter::learn(const std::string& from, std::string* error) {
+    TextConverter made;
+    if (!made.openDescriptor(from, error)) return false;
     // Which ASCII bytes stand for themselves decides what the fast path may copy. In
     // SHIFT_JIS 0x5C is the yen sign and 0x7E the overline; in UTF-16 or ISO-2022-JP a
     // lone ASCII byte is no character at all, so the text could never be read as a DXF.

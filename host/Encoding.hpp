@@ -99,6 +99,7 @@ class TextConverter {
   private:
     static const TextConverter* learned(const std::string& from, std::string* error);
     bool learn(const std::string& from, std::string* error);
+    bool openDescriptor(const std::string& from, std::string* error);
     void buildSingleByteTable();
     size_t convertRun(const unsigned char* p, size_t n, size_t i, std::string* out);
     void drain(std::string* out);
