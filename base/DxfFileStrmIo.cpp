@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "Collaborators.hpp"
+#include "DxfLineWords.h"
 #include "LinePosition.hpp"
 #include "Pool.hpp"
 
@@ -78,29 +79,7 @@ int32_t indexIn(const char* bytes, int32_t length, char c) {
     return hit == nullptr ? -1 : static_cast<int32_t>(static_cast<const char*>(hit) - bytes);
 }
 
-constexpr uint64_t kEveryByte = 0x0101010101010101u;
 constexpr bool kLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
-
-// Marks the first LF or zero byte of word, in memory order, by its top bit, and no byte
-// before it; bytes after it may be marked too. Little-endian, (x - 1s) & ~x marks each zero
-// byte of x and perhaps bytes after one, where a borrow ran on, but no byte before it;
-// big-endian borrows would run towards earlier bytes, so there each byte is tested alone.
-uint64_t markLineFeedOrZero(uint64_t word) {
-    constexpr uint64_t kTopBits = kEveryByte * 0x80u;
-    constexpr uint64_t kLowBits = ~kTopBits;
-    const uint64_t lineFeeds = word ^ (kEveryByte * uint64_t{'\n'});
-    if (kLittleEndian) {
-        return ((word - kEveryByte) & ~word & kTopBits) |
-               ((lineFeeds - kEveryByte) & ~lineFeeds & kTopBits);
-    }
-    return ~(((word & kLowBits) + kLowBits) | word | kLowBits) |
-           ~(((lineFeeds & kLowBits) + kLowBits) | lineFeeds | kLowBits);
-}
-
-// Position, in memory order, of the first byte of the word that marks has a bit in.
-int32_t firstMarked(uint64_t marks) {
-    return (kLittleEndian ? __builtin_ctzll(marks) : __builtin_clzll(marks)) / 8;
-}
 
 // The eight bytes at bytes, or four at each of two places, as one word whose bytes stand
 // in memory order: those at first, then those at second.
@@ -129,23 +108,23 @@ int32_t lineFeedOrZero(const char* bytes, int32_t length) {
         return i;
     }
     if (length < 8) {
-        const uint64_t marks = markLineFeedOrZero(load4And4(bytes, bytes + length - 4));
+        const uint64_t marks = dxfMarkLineFeedOrZero(load4And4(bytes, bytes + length - 4));
         if (marks == 0) return length;
-        const int32_t at = firstMarked(marks);
+        const int32_t at = dxfFirstMarked(marks);
         return at < 4 ? at : length - 8 + at;
     }
     const int32_t second = length < 16 ? length - 8 : 8;
-    const uint64_t first = markLineFeedOrZero(load8(bytes));
-    const uint64_t next = markLineFeedOrZero(load8(bytes + second));
-    if ((first | next) != 0) return first != 0 ? firstMarked(first) : second + firstMarked(next);
+    const uint64_t first = dxfMarkLineFeedOrZero(load8(bytes));
+    const uint64_t next = dxfMarkLineFeedOrZero(load8(bytes + second));
+    if ((first | next) != 0) return first != 0 ? dxfFirstMarked(first) : second + dxfFirstMarked(next);
     int32_t i = 16;
     for (; length - i >= 8; i += 8) {
-        const uint64_t marks = markLineFeedOrZero(load8(bytes + i));
-        if (marks != 0) return i + firstMarked(marks);
+        const uint64_t marks = dxfMarkLineFeedOrZero(load8(bytes + i));
+        if (marks != 0) return i + dxfFirstMarked(marks);
     }
     if (i >= length) return length;
-    const uint64_t marks = markLineFeedOrZero(load8(bytes + length - 8));
-    return marks == 0 ? length : length - 8 + firstMarked(marks);
+    const uint64_t marks = dxfMarkLineFeedOrZero(load8(bytes + length - 8));
+    return marks == 0 ? length : length - 8 + dxfFirstMarked(marks);
 }
 
 // readLine's seek and read, each made directly while the field still holds this module's

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "DxfLineWords.h"
+
 namespace wqhost {
 
 // The plug-in seeks to the start of every line and asks for a whole line buffer (2 KiB)
@@ -31,22 +33,6 @@ namespace wqhost {
 // end within it, and delivering all of it is one fixed-size copy.
 constexpr int32_t kLineReadFirstLook = 16;
 
-// The top bit of the first LF or zero byte of `word` in memory order, and of no byte
-// before it (bytes after it may be marked too). Little-endian, (x - 1s) & ~x marks every
-// zero byte of x and perhaps bytes after one, where a borrow ran on, never one before it;
-// big-endian borrows would run towards earlier bytes, so there each byte is tested alone.
-inline uint64_t markLineFeedOrZero(uint64_t word) {
-    constexpr uint64_t kEveryByte = 0x0101010101010101u;
-    constexpr uint64_t kTopBits = kEveryByte * 0x80u;
-    const uint64_t lineFeeds = word ^ (kEveryByte * uint64_t{'\n'});
-    if (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) {
-        return ((word - kEveryByte) & ~word & kTopBits) |
-               ((lineFeeds - kEveryByte) & ~lineFeeds & kTopBits);
-    }
-    return ~(((word & ~kTopBits) + ~kTopBits) | word | ~kTopBits) |
-           ~(((lineFeeds & ~kTopBits) + ~kTopBits) | lineFeeds | ~kTopBits);
-}
-
 // The number of the `count` bytes at `window` that a read delivers, as above: the whole
 // first look when its first LF or zero byte is an LF, else the bytes up to and including
 // the first line feed when no zero byte comes before it, else all of them.
@@ -56,15 +42,14 @@ inline int32_t lineReadBytes(const void* window, int32_t count) {
         uint64_t first, second;
         std::memcpy(&first, bytes, sizeof first);
         std::memcpy(&second, bytes + 8, sizeof second);
-        uint64_t marks = markLineFeedOrZero(first);
+        uint64_t marks = dxfMarkLineFeedOrZero(first);
         int32_t at = 0;
         if (marks == 0) {
-            marks = markLineFeedOrZero(second);
+            marks = dxfMarkLineFeedOrZero(second);
             at = 8;
         }
         if (marks != 0) {
-            at += (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? __builtin_ctzll(marks)
-                                                             : __builtin_clzll(marks)) / 8;
+            at += dxfFirstMarked(marks);
             return bytes[at] == '\n' ? kLineReadFirstLook : count;
         }
     }
