@@ -116,7 +116,8 @@ int32_t lineFeedOrZero(const char* bytes, int32_t length) {
     const int32_t second = length < 16 ? length - 8 : 8;
     const uint64_t first = dxfMarkLineFeedOrZero(load8(bytes));
     const uint64_t next = dxfMarkLineFeedOrZero(load8(bytes + second));
-    if ((first | next) != 0) return first != 0 ? dxfFirstMarked(first) : second + dxfFirstMarked(next);
+    if (first != 0) return dxfFirstMarked(first);
+    if (next != 0) return second + dxfFirstMarked(next);
     int32_t i = 16;
     for (; length - i >= 8; i += 8) {
         const uint64_t marks = dxfMarkLineFeedOrZero(load8(bytes + i));

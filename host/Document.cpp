@@ -407,10 +407,10 @@ Document Document::open(const PluginLibrary& plugin, const std::string& path,
                                 kHeaderPrefixBytes}) {
         s.head.resize(std::min<size_t>(prefix, static_cast<size_t>(s.size)));
         got = ::pread(fd, &s.head[0], s.head.size(), 0);
-        if (got < 0 || whole) break;
+        if (got < 0) break;
         s.head.resize(static_cast<size_t>(got));
         s.scanned = scanHeader(s.head.data(), s.head.size());
-        if (got < static_cast<ssize_t>(prefix) || s.scanned->settled) break;
+        if (whole || got < static_cast<ssize_t>(prefix) || s.scanned->settled) break;
     }
     const int readError = errno;
     ::close(fd);
@@ -419,7 +419,6 @@ Document Document::open(const PluginLibrary& plugin, const std::string& path,
         return document;
     }
     if (whole) {
-        s.head.resize(static_cast<size_t>(got));
         s.bytes = std::move(s.head);
         s.startOnBytes();
         return document;
