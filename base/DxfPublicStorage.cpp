@@ -10,7 +10,7 @@ namespace {
 
 struct BlockRecord;
 
-// A record's two children in one of the pool's search trees.
+// A record's two links in one of the pool's structures.
 struct TreeLinks {
     BlockRecord* left;
     BlockRecord* right;
@@ -28,7 +28,7 @@ struct BlockRecord {
     int32_t memoryBytes;
     uint64_t sequence;     // 1 for the first record made, one more for each later one
     TreeLinks byAddress;   // in the tree of all records, keyed by memory
-    TreeLinks bySequence;  // in the tree of free records, keyed by sequence
+    TreeLinks bySequence;  // in the heap of free records: first child (left), next sibling
 };
 
 struct StorageContext {
@@ -44,19 +44,19 @@ struct StorageContext {
     uint64_t recordsMade;      // the sequence of the newest record; 0 while there is none
     BlockRecord* addressRoot;  // every record
     BlockRecord* freeRoot;     // every free record
+    BlockRecord* lastFound;    // the record findBlock last answered with, or null
 };
 
 StorageContext* contextOf(DxfPublicStorage* self) {
     return static_cast<StorageContext*>(self->context);
 }
 
-// Lookups go through two search trees threaded through the records themselves, so that
-// they need no host memory of their own: one of all records, ordered by memory, and one of
-// the free records, ordered by creation. Both are treaps whose priorities are a fixed
-// scramble of each record's sequence: the same blocks made in the same order always give
-// the same trees, with no random source, and the depth stays near the logarithm of the
-// number of records in whatever order the keys come. Each operation costs about that
-// depth, in loops rather than recursion.
+// Lookups go through two structures threaded through the records themselves, so that
+// they need no host memory of their own. All records are in a search tree ordered by
+// memory: a treap whose priorities are a fixed scramble of each record's sequence, so the
+// same blocks made in the same order always give the same tree, with no random source,
+// and the depth stays near the logarithm of the number of records in whatever order the
+// addresses come. The free records are in a heap ordered by sequence (FreeHeap below).
 uint32_t priorityOf(const BlockRecord* record) {
     uint64_t x = record->sequence * 0x9E3779B97F4A7C15u;
     x ^= x >> 29;
@@ -66,7 +66,6 @@ uint32_t priorityOf(const BlockRecord* record) {
 uint64_t addressKey(const BlockRecord* record) {
     return reinterpret_cast<uintptr_t>(record->memory);
 }
-uint64_t sequenceKey(const BlockRecord* record) { return record->sequence; }
 
 // A tree of records whose children are their `links`, ordered by `keyOf` (no two records
 // in it share a key), with the highest priority at the root.
@@ -126,7 +125,63 @@ struct Treap {
 };
 
 using AddressTree = Treap<&BlockRecord::byAddress, addressKey>;
-using FreeTree = Treap<&BlockRecord::bySequence, sequenceKey>;
+
+// The free records as a pairing heap with the newest (highest sequence) at the root: each
+// record's first child and next sibling are its `bySequence` links, and every child is
+// older than its parent. Only the root is ever taken out (allocBlock takes the record
+// findFreeBlock gave), so no record needs a link to its parent. A free costs one
+// comparison with the root, which matters at teardown, where every block is freed in a row;
+// taking the root out pairs up its children, about the logarithm of the heap's size over
+// a run of operations.
+struct FreeHeap {
+    static BlockRecord*& child(BlockRecord* record) { return record->bySequence.left; }
+    static BlockRecord*& sibling(BlockRecord* record) { return record->bySequence.right; }
+
+    // Two roots without siblings as one heap.
+    static BlockRecord* meld(BlockRecord* a, BlockRecord* b) {
+        if (a->sequence < b->sequence) {
+            BlockRecord* newer = b;
+            b = a;
+            a = newer;
+        }
+        sibling(b) = child(a);
+        child(a) = b;
+        return a;
+    }
+
+    static void insert(BlockRecord** root, BlockRecord* record) {
+        child(record) = sibling(record) = nullptr;
+        *root = *root == nullptr ? record : meld(*root, record);
+    }
+
+    // Takes out the root. Its children are melded in pairs from the first on, then the
+    // pairs from the last back to the first.
+    static void removeRoot(BlockRecord** root) {
+        BlockRecord* rest = child(*root);
+        child(*root) = nullptr;
+        BlockRecord* pairs = nullptr;  // the melded pairs, last first, through their siblings
+        while (rest != nullptr) {
+            BlockRecord* a = rest;
+            BlockRecord* b = sibling(a);
+            rest = b == nullptr ? nullptr : sibling(b);
+            sibling(a) = nullptr;
+            if (b != nullptr) {
+                sibling(b) = nullptr;
+                a = meld(a, b);
+            }
+            sibling(a) = pairs;
+            pairs = a;
+        }
+        BlockRecord* heap = nullptr;
+        while (pairs != nullptr) {
+            BlockRecord* next = sibling(pairs);
+            sibling(pairs) = nullptr;
+            heap = heap == nullptr ? pairs : meld(heap, pairs);
+            pairs = next;
+        }
+        *root = heap;
+    }
+};
 
 // The record whose range [memory, memory + capacity) holds the address, free or not; null
 // when none does.
@@ -135,11 +190,24 @@ using FreeTree = Treap<&BlockRecord::bySequence, sequenceKey>;
 // record's memory lies in the range of another. Hence at most one record holds the
 // address, the one a walk over every record finds in whatever order; and only the record
 // with the highest memory at or below the address can: a lower one holding the address
-// would hold that record's memory too.
+// would hold that record's memory too. So the record last found, or one made just before
+// or after it, is the answer whenever it holds the address: callers mostly free blocks in
+// or against the order they made them, and then no search is needed.
+bool holds(const BlockRecord* record, uint64_t place) {
+    return record != nullptr &&
+           place - addressKey(record) < static_cast<uint64_t>(record->capacity);
+}
+
 BlockRecord* findBlock(DxfPublicStorage* self, const void* address) {
+    StorageContext* ctx = contextOf(self);
     const uint64_t place = reinterpret_cast<uintptr_t>(address);
+    if (BlockRecord* last = ctx->lastFound; last != nullptr) {
+        if (holds(last, place)) return last;
+        if (holds(last->older, place)) return ctx->lastFound = last->older;
+        if (holds(last->next, place)) return ctx->lastFound = last->next;
+    }
     BlockRecord* below = nullptr;
-    for (BlockRecord* record = contextOf(self)->addressRoot; record != nullptr;) {
+    for (BlockRecord* record = ctx->addressRoot; record != nullptr;) {
         if (addressKey(record) <= place) {
             below = record;
             record = record->byAddress.right;
@@ -147,26 +215,18 @@ BlockRecord* findBlock(DxfPublicStorage* self, const void* address) {
             record = record->byAddress.left;
         }
     }
-    if (below == nullptr || place - addressKey(below) >= static_cast<uint64_t>(below->capacity)) {
-        return nullptr;
-    }
-    return below;
+    if (!holds(below, place)) return nullptr;
+    return ctx->lastFound = below;
 }
 
 // The most recently created free record, whatever its capacity, or null. Taking the newest
 // rather than the best fit keeps reuse cheap.
 //
-// Sequences grow with creation, and the tree holds exactly the records whose isFree is
+// Sequences grow with creation, and the heap holds exactly the records whose isFree is
 // set (freeBlock adds a record as it sets the flag, allocBlock takes it out as it clears
-// it), so its highest key is the first free record met going from the newest record to
-// older ones.
-BlockRecord* findFreeBlock(DxfPublicStorage* self) {
-    BlockRecord* record = contextOf(self)->freeRoot;
-    while (record != nullptr && record->bySequence.right != nullptr) {
-        record = record->bySequence.right;
-    }
-    return record;
-}
+// it), so its root is the first free record met going from the newest record to older
+// ones.
+BlockRecord* findFreeBlock(DxfPublicStorage* self) { return contextOf(self)->freeRoot; }
 
 // The capacity a request of `size` bytes gets: exactly the size in mode 1; otherwise small
 // sizes are rounded up to a few fixed steps so that a freed block fits later requests.
@@ -231,7 +291,8 @@ void* allocBlock(DxfPublicStorage* self, int32_t size) {
         if (record->capacity < size && growRecord(self, record, size) == nullptr) {
             return nullptr;  // the record stays free with its old memory
         }
-        FreeTree::remove(&ctx->freeRoot, record);
+        // The record is the heap's root: findFreeBlock answers with nothing else.
+        FreeHeap::removeRoot(&ctx->freeRoot);
         record->requested = size;
         record->isFree = 0;
         ++ctx->blocksInUse;
@@ -271,7 +332,7 @@ void freeBlock(DxfPublicStorage* self, void* address) {
     // A second free of the same block leaves the count alone, so it counts blocks in use.
     if (record->isFree == 0) {
         --ctx->blocksInUse;
-        FreeTree::insert(&ctx->freeRoot, record);
+        FreeHeap::insert(&ctx->freeRoot, record);
     }
     record->isFree = 1;
     std::memset(record->memory, 0, static_cast<size_t>(record->capacity));
