@@ -67,12 +67,12 @@ uint64_t addressKey(const BlockRecord* record) {
     return reinterpret_cast<uintptr_t>(record->memory);
 }
 
-// A tree of records whose children are their `links`, ordered by `keyOf` (no two records
-// in it share a key), with the highest priority at the root.
-template <TreeLinks BlockRecord::*links, uint64_t (*keyOf)(const BlockRecord*)>
-struct Treap {
-    static BlockRecord*& left(BlockRecord* record) { return (record->*links).left; }
-    static BlockRecord*& right(BlockRecord* record) { return (record->*links).right; }
+// The tree of all records, ordered by memory (no two records share it), with the highest
+// priority at the root.
+struct AddressTree {
+    static BlockRecord*& left(BlockRecord* record) { return record->byAddress.left; }
+    static BlockRecord*& right(BlockRecord* record) { return record->byAddress.right; }
+    static uint64_t keyOf(const BlockRecord* record) { return addressKey(record); }
 
     // Adds a record that is not in the tree.
     static void insert(BlockRecord** root, BlockRecord* record) {
@@ -123,8 +123,6 @@ struct Treap {
         left(record) = right(record) = nullptr;
     }
 };
-
-using AddressTree = Treap<&BlockRecord::byAddress, addressKey>;
 
 // The free records as a pairing heap with the newest (highest sequence) at the root: each
 // record's first child and next sibling are its `bySequence` links, and every child is
