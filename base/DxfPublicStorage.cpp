@@ -44,7 +44,6 @@ struct StorageContext {
     uint64_t recordsMade;      // the sequence of the newest record; 0 while there is none
     BlockRecord* addressRoot;  // every record
     BlockRecord* freeRoot;     // every free record
-    BlockRecord* lastFound;    // the record findBlock last answered with, or null
 };
 
 StorageContext* contextOf(DxfPublicStorage* self) {
@@ -135,7 +134,8 @@ struct FreeHeap {
     static BlockRecord*& child(BlockRecord* record) { return record->bySequence.left; }
     static BlockRecord*& sibling(BlockRecord* record) { return record->bySequence.right; }
 
-    // Two roots without siblings as one heap.
+    // Two heaps as one: the older root becomes the newer one's first child. The newer root's
+    // sibling link is left as it was, for the caller to set.
     static BlockRecord* meld(BlockRecord* a, BlockRecord* b) {
         if (a->sequence < b->sequence) {
             BlockRecord* newer = b;
@@ -162,11 +162,7 @@ struct FreeHeap {
             BlockRecord* a = rest;
             BlockRecord* b = sibling(a);
             rest = b == nullptr ? nullptr : sibling(b);
-            sibling(a) = nullptr;
-            if (b != nullptr) {
-                sibling(b) = nullptr;
-                a = meld(a, b);
-            }
+            if (b != nullptr) a = meld(a, b);
             sibling(a) = pairs;
             pairs = a;
         }
@@ -188,24 +184,11 @@ struct FreeHeap {
 // record's memory lies in the range of another. Hence at most one record holds the
 // address, the one a walk over every record finds in whatever order; and only the record
 // with the highest memory at or below the address can: a lower one holding the address
-// would hold that record's memory too. So the record last found, or one made just before
-// or after it, is the answer whenever it holds the address: callers mostly free blocks in
-// or against the order they made them, and then no search is needed.
-bool holds(const BlockRecord* record, uint64_t place) {
-    return record != nullptr &&
-           place - addressKey(record) < static_cast<uint64_t>(record->capacity);
-}
-
+// would hold that record's memory too.
 BlockRecord* findBlock(DxfPublicStorage* self, const void* address) {
-    StorageContext* ctx = contextOf(self);
     const uint64_t place = reinterpret_cast<uintptr_t>(address);
-    if (BlockRecord* last = ctx->lastFound; last != nullptr) {
-        if (holds(last, place)) return last;
-        if (holds(last->older, place)) return ctx->lastFound = last->older;
-        if (holds(last->next, place)) return ctx->lastFound = last->next;
-    }
     BlockRecord* below = nullptr;
-    for (BlockRecord* record = ctx->addressRoot; record != nullptr;) {
+    for (BlockRecord* record = contextOf(self)->addressRoot; record != nullptr;) {
         if (addressKey(record) <= place) {
             below = record;
             record = record->byAddress.right;
@@ -213,8 +196,10 @@ BlockRecord* findBlock(DxfPublicStorage* self, const void* address) {
             record = record->byAddress.left;
         }
     }
-    if (!holds(below, place)) return nullptr;
-    return ctx->lastFound = below;
+    if (below == nullptr || place - addressKey(below) >= static_cast<uint64_t>(below->capacity)) {
+        return nullptr;
+    }
+    return below;
 }
 
 // The most recently created free record, whatever its capacity, or null. Taking the newest
