@@ -259,7 +259,9 @@ bool TextConverter::open(const std::string& from, std::string* error) {
     const TextConverter* known = learned(from, error);
     if (known == nullptr) return false;
     TextConverter made;
-    if (!made.openDescriptor(from, error)) return false;
+    // A single-byte code page converts from the learned table alone: no descriptor, so a
+    // document costs no iconv_open and none of the buffers iconv makes for one.
+    if (known->singleBytes_ == nullptr && !made.openDescriptor(from, error)) return false;
     made.stop_ = known->stop_;
     made.backslashIsAscii_ = known->backslashIsAscii_;
     made.singleBytes_ = known->singleBytes_;
@@ -271,8 +273,8 @@ bool TextConverter::open(const std::string& from, std::string* error) {
 // calls, and iconv loads the code page's module again whenever no descriptor holds it: per
 // document, that was 8% of the time of a batch of small drawings. So the first converter
 // opened from a name is kept for the life of the process: later ones copy what it learned,
-// and its descriptor keeps the module loaded. One a name (a few dozen names in practice),
-// guarded for dxftext's threads, never freed.
+// and for a multibyte code page its descriptor keeps the module loaded. One a name (a
+// few dozen names in practice), guarded for dxftext's threads, never freed.
 const TextConverter* TextConverter::learned(const std::string& from, std::string* error) {
     static std::mutex guard;
     static auto* const kept = new std::map<std::string, std::unique_ptr<TextConverter>>();
@@ -316,6 +318,13 @@ bool TextConverter::learn(const std::string& from, std::string* error) {
     made.backslashIsAscii_ = !made.stop_['\\'];
     made.stop_['\\'] = true;
     made.buildSingleByteTable();
+    // A multibyte code page keeps its descriptor open, and with it iconv's module loaded
+    // for the converters opened later; a single-byte one needs iconv no more.
+    if (made.singleBytes_ != nullptr) {
+        iconv_close(made.cd_);
+        made.cd_ = kNoConverter;
+        made.buffer_ = std::vector<char>();
+    }
     *this = std::move(made);
     return true;
 }

@@ -60,8 +60,9 @@ std::string iconvNameForCodePage(std::string_view dwgCodePage);
 
 // Converts text values, as the reader delivers them, to UTF-8. A value holds bytes in
 // the code page given to open() (the reader's decoded two-byte characters among them)
-// and \U+XXXX escapes, which are decoded here. Owns one iconv descriptor: move-only,
-// and not thread-safe (use one per document).
+// and \U+XXXX escapes, which are decoded here. Owns an iconv descriptor for a multibyte
+// code page (a single-byte one converts from a table): move-only, and not thread-safe
+// (use one per document).
 class TextConverter {
   public:
     // The output buffer iconv writes into; a longer value is converted in several rounds.
@@ -106,13 +107,13 @@ class TextConverter {
     void flushState(std::string* out);
     void swap(TextConverter& other) noexcept;
 
-    iconv_t cd_;                            // (iconv_t)-1 while text is taken as UTF-8
-    std::array<bool, 256> stop_{};          // bytes the ASCII fast path must not copy as they are
-    bool backslashIsAscii_ = true;          // byte 0x5C converts to U+005C
-    std::vector<char> buffer_;              // iconv output, kBufferBytes once open
+    iconv_t cd_;  // (iconv_t)-1 with singleBytes_, or while text is taken as UTF-8
+    std::array<bool, 256> stop_{};  // bytes the ASCII fast path must not copy as they are
+    bool backslashIsAscii_ = true;  // byte 0x5C converts to U+005C
+    std::vector<char> buffer_;      // iconv output, kBufferBytes with a descriptor
     // UTF-8 of each byte of a single-byte code page, shared by the converters from it.
     std::shared_ptr<const std::vector<std::string>> singleBytes_;
-    size_t buffered_ = 0;                   // bytes of buffer_ not yet appended
+    size_t buffered_ = 0;  // bytes of buffer_ not yet appended
 };
 
 }  // namespace wqhost

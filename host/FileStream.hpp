@@ -18,7 +18,10 @@ namespace wqhost {
 
 class StreamWatch;
 
-constexpr int32_t kFileWindowBytes = 1 << 16;
+// Bytes of the file held at a time. Eight line buffers: a window is read again once a
+// read would pass its end, so a larger one saves little but system calls (a 64 KiB window
+// read the 128 MiB drawing no faster) and is held in memory as long as the document is read.
+constexpr int32_t kFileWindowBytes = 1 << 14;
 
 // The table comes first, so the reader's HostStream* is the FileStream*. The path is
 // not copied; it must outlive the stream.

@@ -60,7 +60,7 @@ class TextEntityReader {
     using ReadFunction = std::function<std::int64_t(char* buffer, std::size_t size)>;
 
     // How many bytes the reader asks `read` for at a time: the whole of its buffer.
-    static constexpr std::size_t kBufferBytes = 64 * 1024;
+    static constexpr std::size_t kBufferBytes = 16 * 1024;
 
     explicit TextEntityReader(ReadFunction read);
     // A reader over bytes in memory, read where they are rather than copied first: they

@@ -332,10 +332,18 @@ class OrderedOutput {
     bool progressShown_ = false;
 };
 
-// Writes one document's output through the ordered output, a chunk at a time.
+// Writes one document's output through the ordered output, a chunk at a time, in a
+// buffer its thread keeps from one document to the next: grown once, not per document.
 class DocumentWriter {
   public:
-    DocumentWriter(OrderedOutput* output, size_t index) : output_(output), index_(index) {}
+    static constexpr size_t kChunk = 16 * 1024;
+    // Room for a chunk and the line that takes it past kChunk, so it seldom grows.
+    static constexpr size_t kBufferBytes = kChunk + kChunk / 2;
+
+    DocumentWriter(OrderedOutput* output, size_t index, std::string* buffer)
+        : output_(output), index_(index), buffer_(*buffer) {
+        buffer_.clear();
+    }
     std::string& buffer() { return buffer_; }
     void maybeFlush() {
         if (buffer_.size() >= kChunk) flush();
@@ -347,10 +355,9 @@ class DocumentWriter {
     }
 
   private:
-    static constexpr size_t kChunk = 64 * 1024;
     OrderedOutput* output_;
     size_t index_;
-    std::string buffer_;
+    std::string& buffer_;
 };
 
 struct Batch {
@@ -461,10 +468,10 @@ std::string documentMessages(const Document& document, const Options& options) {
     return messages;
 }
 
-void readDocument(Batch* batch, size_t index) {
+void readDocument(Batch* batch, size_t index, std::string* buffer) {
     const Options& options = *batch->options;
     const Item& item = (*batch->items)[index];
-    DocumentWriter writer(batch->output, index);
+    DocumentWriter writer(batch->output, index, buffer);
     const bool jsonl = options.format == Format::Jsonl;
     if (!item.error.empty()) {  // a folder with no drawings, say: reported in its place
         if (jsonl) appendClosingObject(&writer.buffer(), item.path, "failed", item.error, 0, 0, 0);
@@ -495,11 +502,13 @@ void readDocument(Batch* batch, size_t index) {
 
 void work(Batch* batch) {
     const size_t count = batch->items->size();
+    std::string buffer;
+    buffer.reserve(DocumentWriter::kBufferBytes);
     for (;;) {
         const size_t index = batch->nextItem.fetch_add(1);
         if (index >= count) return;
         batch->output->waitForTurnWindow(index);
-        readDocument(batch, index);
+        readDocument(batch, index, &buffer);
         batch->documentsDone.fetch_add(1);
     }
 }
