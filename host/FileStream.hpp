@@ -18,9 +18,9 @@ namespace wqhost {
 
 class StreamWatch;
 
-// Bytes of the file held at a time. Eight line buffers: a window is read again once a
-// read would pass its end, so a larger one saves little but system calls (a 64 KiB window
-// read the 128 MiB drawing no faster) and is held in memory as long as the document is read.
+// Bytes of the file held at a time, eight line buffers. A larger window saves only system
+// calls, one a window: 64 KiB read the 128 MiB drawing about 3% faster, but it held 48 KiB
+// more for as long as a document is read, enough to keep dxftext's peak level with dxflib's.
 constexpr int32_t kFileWindowBytes = 1 << 14;
 
 // The table comes first, so the reader's HostStream* is the FileStream*. The path is
