@@ -38,8 +38,10 @@ configure: $(BUILD)/CMakeCache.txt
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# A test without a time limit of its own gets five minutes, not ctest's 25: one that
+# hangs (a reader going round on an input) fails while CI still has time to report it.
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300
 
 # The text of every bundled drawing, as UTF-8 whatever code page each one is in.
 run: build
