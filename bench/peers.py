@@ -120,6 +120,7 @@ def measure(build, name, target, files, rounds, timeout):
         for reader in all_readers:
             if reader.broken:
                 continue
+            lib.warm(files)
             run = lib.run(reader.command + inputs[reader.label], timeout=timeout)
             if not reader.takes_folder:
                 counted = summary(run)
