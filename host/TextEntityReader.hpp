@@ -59,7 +59,8 @@ class TextEntityReader {
     // returned 0 or less.
     using ReadFunction = std::function<std::int64_t(char* buffer, std::size_t size)>;
 
-    // How many bytes the reader asks `read` for at a time: the whole of its buffer.
+    // How many bytes the reader asks `read` for at a time: the whole of its buffer. Four
+    // times as much read the 128 MiB drawing no faster, and is held for the whole pass.
     static constexpr std::size_t kBufferBytes = 16 * 1024;
 
     explicit TextEntityReader(ReadFunction read);
