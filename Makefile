@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test run install package bench fuzz fuzz-build fuzz-smoke check32 check sanitize clang coverage clean
+.PHONY: all deps configure build test test-repeat run install package bench fuzz fuzz-build fuzz-smoke check32 check sanitize clang coverage clean
 
 all: build
 
@@ -42,6 +42,18 @@ build: configure
 # hangs (a reader going round on an input) fails while CI still has time to report it.
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300
+
+# The whole suite N times in a row on one build, stopping at the first run that fails: a
+# test that passes only by luck shows here.
+N ?= 20
+test-repeat: build
+	@i=1; while [ $$i -le $(N) ]; do \
+	  echo "test-repeat: run $$i of $(N)"; \
+	  ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 300 > $(BUILD)/test-repeat.log 2>&1 || \
+	    { cat $(BUILD)/test-repeat.log; echo "test-repeat: run $$i of $(N) failed"; exit 1; }; \
+	  grep -E '^[0-9]+% tests passed' $(BUILD)/test-repeat.log; \
+	  i=$$((i + 1)); \
+	done; echo "test-repeat: all $(N) runs passed"
 
 # The text of every bundled drawing, as UTF-8 whatever code page each one is in.
 run: build

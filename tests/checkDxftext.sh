@@ -118,18 +118,21 @@ if [ "$(id -u)" != 0 ]; then
     "$tool" "$tmp/locked.dxf" 2>&1 | grep -q 'Permission denied' || fail "unreadable file"
 fi
 
-# A time limit ends a document that never arrives (a FIFO whose writer waits forever).
+# A time limit ends a document that never arrives: a FIFO whose writer never writes and
+# lives until the test ends it, so only the limit can end the read.
 mkfifo "$tmp/fifo.dxf"
-sleep 30 > "$tmp/fifo.dxf" & writer=$!
+sleep 100000 > "$tmp/fifo.dxf" & writer=$!
 "$tool" -f jsonl --timeout 0.5 "$tmp/fifo.dxf" "$sample" > "$tmp/timeout" 2>&1
 status=$?; kill $writer 2>/dev/null
 [ $status -eq 1 ] || fail "a timeout fails the document"
 grep -q '"status":"timeout"' "$tmp/timeout" || fail "timeout status"
 tail -1 "$tmp/timeout" | grep -q '"status":"ok"' || fail "the drawing after a timeout is read"
-# On a terminal a progress bar shows while a read takes more than a second.
-sleep 30 > "$tmp/fifo.dxf" & writer=$!
-script -qec "'$tool' --timeout 1.5 '$tmp/fifo.dxf' '$sample' > /dev/null" /dev/null > "$tmp/tty"
-kill $writer 2>/dev/null
+# On a terminal a progress bar shows while a read takes more than a second: the FIFO's
+# writer holds the read until the bar is there, or until dxftext ended without one.
+sleep 100000 > "$tmp/fifo.dxf" & writer=$!
+script -qec "'$tool' '$tmp/fifo.dxf' '$sample' > /dev/null" /dev/null > "$tmp/tty" 2>&1 & terminal=$!
+while ! grep -q 'documents.*MiB/s' "$tmp/tty" && kill -0 $terminal 2>/dev/null; do sleep 0.05; done
+kill $writer 2>/dev/null; wait $terminal
 grep -q 'documents.*MiB/s' "$tmp/tty" || fail "a terminal gets a progress bar"
 
 # Usage and version.
