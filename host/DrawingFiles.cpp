@@ -1,8 +1,9 @@
-// The walk of a folder for drawings.
+// The walk of a folder for drawings, one folder's entries at a time.
 #include "DrawingFiles.hpp"
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 
 namespace wqhost {
 
@@ -15,19 +16,64 @@ bool isDrawingName(const std::string& path) {
     return (e[0] | 0x20) == 'd' && (e[1] | 0x20) == 'x' && (e[2] | 0x20) == 'f';
 }
 
-bool findDrawings(const std::string& folder, std::vector<std::string>* paths, std::string* error) {
-    std::vector<std::string> found;
+DrawingWalk::DrawingWalk(std::string folder) : top_(std::move(folder)) {}
+
+// Sorting a folder's entries by name, with '/' after a folder's name, and going down into
+// each folder where it stands gives the byte order of the whole paths: below a common
+// folder two paths first differ within the names of the entries they pass through, or
+// where one name ends and the other goes on, and there a folder's path goes on with '/'.
+bool DrawingWalk::enter(const std::string& folder) {
+    Level level;
     std::error_code failed;
-    for (fs::recursive_directory_iterator walk(folder, failed), end; !failed && walk != end;
-         walk.increment(failed)) {
+    for (fs::directory_iterator list(folder, failed), end; !failed && list != end;
+         list.increment(failed)) {
         std::error_code ignored;
-        const std::string path = walk->path().string();
-        if (walk->is_regular_file(ignored) && isDrawingName(path)) found.push_back(path);
+        std::string name = list->path().filename().string();
+        if (list->is_directory(ignored) && !list->is_symlink(ignored)) {
+            level.entries.push_back(Entry{name + '/', list->path().string(), true});
+        } else if (list->is_regular_file(ignored) && isDrawingName(name)) {
+            level.entries.push_back(Entry{std::move(name), list->path().string(), false});
+        }
     }
-    std::sort(found.begin(), found.end());
-    paths->insert(paths->end(), found.begin(), found.end());
-    if (failed) *error = failed.message();
-    return !failed;
+    if (failed) {
+        error_ = failed.message();
+        levels_.clear();
+        return false;
+    }
+    std::sort(level.entries.begin(), level.entries.end(),
+              [](const Entry& a, const Entry& b) { return a.key < b.key; });
+    levels_.push_back(std::move(level));
+    return true;
+}
+
+bool DrawingWalk::next(std::string* path) {
+    if (!started_) {
+        started_ = true;
+        if (!enter(top_)) return false;
+    }
+    while (!levels_.empty()) {
+        Level& level = levels_.back();
+        if (level.next == level.entries.size()) {
+            levels_.pop_back();
+            continue;
+        }
+        Entry& entry = level.entries[level.next++];
+        if (!entry.folder) {
+            *path = std::move(entry.path);
+            return true;
+        }
+        const std::string folder = std::move(entry.path);
+        if (!enter(folder)) return false;
+    }
+    return false;
+}
+
+bool findDrawings(const std::string& folder, std::vector<std::string>* paths, std::string* error) {
+    DrawingWalk walk(folder);
+    std::string path;
+    while (walk.next(&path)) paths->push_back(path);
+    if (!walk.error().empty()) *error = walk.error();
+    return walk.error().empty();
 }
 
 }  // namespace wqhost

@@ -91,7 +91,22 @@ done
 cmp -s "$tmp/j1" "$tmp/j2" && cmp -s "$tmp/e1" "$tmp/e2" || fail "--jobs 2 output, messages or status differ"
 grep -q '"file":"[^"]*/a/B/TWO.DXF"' "$tmp/j1" || fail "upper-case .DXF in a subfolder is found"
 grep -q 'notes.txt' "$tmp/j1" && fail "a file not named .dxf is read"
+# A folder is walked in byte order of the whole paths: a name that goes on after another
+# ("b-c.dxf", "b.dxf") sorts against the '/' that follows a folder's name ("b/").
+mkdir -p "$tmp/order/b" "$tmp/order/b.d" "$tmp/order/B"
+for name in b/x.dxf b-c.dxf b.dxf b.d/y.dxf B/z.DXF a.dxf 'é.dxf'; do cp "$sample" "$tmp/order/$name"; done
+"$tool" -q -f jsonl "$tmp/order" | sed -n 's/^{"file":"\([^"]*\)","status".*/\1/p' > "$tmp/walked"
+find "$tmp/order" -type f | LC_ALL=C sort | cmp -s - "$tmp/walked" || fail "a folder's drawings in path order"
 "$tool" - < "$sample" | cmp -s - "$tmp/text" || fail "standard input reads differently"
+# A long list through a pipe, lines ending in CR LF and empty ones between: the documents
+# come out in its order whatever the jobs, as the same paths given as arguments do.
+set -- "$sample" "$drawings"/*.dxf "$source"/tests/corpus/*.dxf
+for i in $(seq 12); do for path in "$@"; do printf '%s\r\n\n' "$path"; done; done > "$tmp/long"
+"$tool" -q -j 1 -f jsonl $(for i in $(seq 12); do echo "$@"; done) > "$tmp/long1"
+cat "$tmp/long" | "$tool" -q -j 2 -f jsonl --paths-from - > "$tmp/long2"
+cmp -s "$tmp/long1" "$tmp/long2" || fail "a long list from a pipe, read two at a time"
+[ "$(grep -c '"status"' "$tmp/long1")" -eq $((12 * $#)) ] || fail "every listed document is read once"
+printf '%s\n-\n' "$sample" | exits 2 "standard input named by the list read from it" "$tool" --paths-from -
 printf '%s\n%s\n' "$sample" "$drawings/cp1252.dxf" > "$tmp/list"
 "$tool" --paths-from "$tmp/list" > "$tmp/fromlist" || fail "--paths-from exited $?"
 "$tool" "$sample" "$drawings/cp1252.dxf" | cmp -s - "$tmp/fromlist" || fail "--paths-from reads the listed files"

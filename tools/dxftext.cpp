@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +21,7 @@
 #include <vector>
 
 #include "Document.hpp"
-#include "DrawingFiles.hpp"
+#include "DocumentList.hpp"
 #include "Encoding.hpp"
 #include "Json.hpp"
 #include "ReadAll.hpp"
@@ -38,6 +39,9 @@ namespace {
 namespace fs = std::filesystem;
 using wqhost::Document;
 using wqhost::DocumentStatus;
+using wqtools::Item;
+using wqtools::ItemSource;
+using wqtools::PathList;
 
 constexpr const char* kUsage =
     "Usage: dxftext [OPTION]... [FILE|DIR|-]...\n"
@@ -105,13 +109,6 @@ struct Options {
     double timeout = 0;
     std::vector<std::string> pathLists;
     std::vector<std::string> arguments;
-};
-
-// One document to read, or a listing error to report in its place.
-struct Item {
-    std::string path;
-    std::string error;  // set: not a document, report this instead
-    int64_t size = 0;   // for the progress bar; 0 when unknown
 };
 
 int usageError(const std::string& what) {
@@ -220,78 +217,40 @@ std::string defaultPluginPath() {
     return "libwqdxfrdr.so";
 }
 
-// Adds `argument` to the list: a file as it is, a directory as the drawings under it.
-void addArgument(const std::string& argument, bool sizes, std::vector<Item>* items) {
-    std::error_code notFolder;
-    std::vector<std::string> paths;
-    std::string error;
-    if (argument == "-" || !fs::is_directory(argument, notFolder)) {
-        paths.push_back(argument);
-    } else if (wqhost::findDrawings(argument, &paths, &error) && paths.empty()) {
-        error = "a directory with no .dxf drawings";
-    }
-    for (const std::string& path : paths) {
-        Item item{path, "", 0};
-        struct stat info;
-        if (sizes && path != "-" && stat(path.c_str(), &info) == 0) item.size = info.st_size;
-        items->push_back(std::move(item));
-    }
-    if (!error.empty()) items->push_back(Item{argument, error, 0});
-}
-
-// Reads one path a line; a trailing CR is dropped, empty lines are skipped.
-bool addPathList(const std::string& list, bool sizes, std::vector<Item>* items) {
-    std::FILE* in = list == "-" ? stdin : std::fopen(list.c_str(), "r");
-    if (in == nullptr) {
-        std::fprintf(stderr, "dxftext: %s: %s\n", list.c_str(), std::strerror(errno));
-        return false;
-    }
-    char* line = nullptr;
-    size_t capacity = 0;
-    ssize_t length;
-    while ((length = getline(&line, &capacity, in)) > 0) {
-        while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) --length;
-        if (length > 0) addArgument(std::string(line, static_cast<size_t>(length)), sizes, items);
-    }
-    std::free(line);
-    if (in != stdin) std::fclose(in);
-    return true;
-}
-
 // Standard output and error in document order, whatever order the documents finish in:
 // the document whose turn it is writes straight through, the others wait in memory. A
-// worker does not start a document too far ahead of the one being written, so memory stays
-// bounded whatever the batch.
+// worker does not start a document a window or more ahead of the one being written, so
+// the documents waiting take one slot each of a ring of that many, whatever the run.
 class OrderedOutput {
   public:
-    OrderedOutput(size_t documents, size_t window) : pending_(documents), window_(window) {}
+    explicit OrderedOutput(size_t window) : pending_(window) {}
 
     // Blocks until document `index` may start.
     void waitForTurnWindow(size_t index) {
         std::unique_lock<std::mutex> lock(mutex_);
-        turn_.wait(lock, [&] { return index < current_ + window_; });
+        turn_.wait(lock, [&] { return index < current_ + pending_.size(); });
     }
 
     void write(size_t index, const std::string& bytes) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (index == current_) {
             // Chunks held back before this document's turn came go out before this one.
-            Pending& head = pending_[index];
+            Pending& head = slot(index);
             std::fwrite(head.out.data(), 1, head.out.size(), stdout);
             head.out.clear();
             std::fwrite(bytes.data(), 1, bytes.size(), stdout);
         } else {
-            pending_[index].out += bytes;
+            slot(index).out += bytes;
         }
     }
 
     // The document's messages follow all of its output, in its turn.
     void finish(size_t index, std::string messages) {
         std::lock_guard<std::mutex> lock(mutex_);
-        pending_[index].err = std::move(messages);
-        pending_[index].done = true;
-        while (current_ < pending_.size() && pending_[current_].done) {
-            Pending& head = pending_[current_];
+        slot(index).err = std::move(messages);
+        slot(index).done = true;
+        while (slot(current_).done) {
+            Pending& head = slot(current_);
             std::fwrite(head.out.data(), 1, head.out.size(), stdout);
             std::fflush(stdout);
             if (!head.err.empty()) {
@@ -323,12 +282,12 @@ class OrderedOutput {
     void clearProgressLine() {
         if (progressShown_) std::fputs("\r\033[K", stderr);
     }
+    Pending& slot(size_t index) { return pending_[index % pending_.size()]; }
 
     std::mutex mutex_;
     std::condition_variable turn_;
-    std::vector<Pending> pending_;
-    size_t current_ = 0;
-    size_t window_;
+    std::vector<Pending> pending_;  // document i waits in slot i % size
+    size_t current_ = 0;            // the document being written
     bool progressShown_ = false;
 };
 
@@ -360,13 +319,54 @@ class DocumentWriter {
     std::string& buffer_;
 };
 
+// The documents in order, handed out one at a time to the threads that read them. Only
+// the few looked at ahead of time are held.
+class Feed {
+  public:
+    explicit Feed(ItemSource* source) : source_(source) {}
+
+    // Looks up to `count` documents ahead; returns how many there are, up to `count`.
+    size_t lookAhead(size_t count) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Item item;
+        while (ahead_.size() < count && source_->next(&item)) ahead_.push_back(std::move(item));
+        return ahead_.size();
+    }
+
+    // The next document and its place in the run; false when there are no more.
+    bool take(size_t* index, Item* item) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!ahead_.empty()) {
+            *item = std::move(ahead_.front());
+            ahead_.pop_front();
+        } else if (!source_->next(item)) {
+            return false;
+        }
+        *index = next_++;
+        return true;
+    }
+
+  private:
+    std::mutex mutex_;
+    ItemSource* source_;
+    std::deque<Item> ahead_;
+    size_t next_ = 0;
+};
+
+// What the progress bar shows of the work ahead: counted by a pass of its own over the
+// same inputs, which keeps only the sums.
+struct WorkAhead {
+    std::atomic<size_t> documents{0};
+    std::atomic<int64_t> bytes{0};
+    std::atomic<bool> counted{false};
+};
+
 struct Batch {
     const Options* options;
     const wqhost::PluginLibrary* plugin;
-    const std::vector<Item>* items;
+    Feed* feed;
     OrderedOutput* output;
     bool withFilename;
-    std::atomic<size_t> nextItem{0};
     std::atomic<int64_t> bytesDone{0};
     std::atomic<size_t> documentsDone{0};
     std::atomic<bool> anyFailed{false};
@@ -468,9 +468,8 @@ std::string documentMessages(const Document& document, const Options& options) {
     return messages;
 }
 
-void readDocument(Batch* batch, size_t index, std::string* buffer) {
+void readDocument(Batch* batch, size_t index, const Item& item, std::string* buffer) {
     const Options& options = *batch->options;
-    const Item& item = (*batch->items)[index];
     DocumentWriter writer(batch->output, index, buffer);
     const bool jsonl = options.format == Format::Jsonl;
     if (!item.error.empty()) {  // a folder with no drawings, say: reported in its place
@@ -501,16 +500,27 @@ void readDocument(Batch* batch, size_t index, std::string* buffer) {
 }
 
 void work(Batch* batch) {
-    const size_t count = batch->items->size();
     std::string buffer;
     buffer.reserve(DocumentWriter::kBufferBytes);
-    for (;;) {
-        const size_t index = batch->nextItem.fetch_add(1);
-        if (index >= count) return;
+    size_t index;
+    Item item;
+    while (batch->feed->take(&index, &item)) {
         batch->output->waitForTurnWindow(index);
-        readDocument(batch, index, &buffer);
+        readDocument(batch, index, item, &buffer);
         batch->documentsDone.fetch_add(1);
     }
+}
+
+// Counts the documents and their bytes for the progress bar, until done or stopped.
+void countAhead(const std::vector<std::string>* arguments, const std::vector<PathList>* lists,
+                WorkAhead* ahead, const std::atomic<bool>* stop) {
+    ItemSource source(*arguments, *lists, true);
+    Item item;
+    while (!stop->load() && source.next(&item)) {
+        ahead->bytes += item.size;
+        ++ahead->documents;
+    }
+    ahead->counted = true;
 }
 
 std::string formatSeconds(double seconds) {
@@ -521,16 +531,17 @@ std::string formatSeconds(double seconds) {
 }
 
 // Redraws the progress line every fifth of a second once the work has taken a second.
-void showProgress(Batch* batch, int64_t totalBytes, const std::atomic<bool>* stop) {
+void showProgress(Batch* batch, const WorkAhead* ahead, const std::atomic<bool>* stop) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point started = Clock::now();
-    const size_t documents = batch->items->size();
     while (!stop->load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
         if (elapsed < 1.0 || stop->load()) continue;
         const double mib = static_cast<double>(batch->bytesDone.load()) / (1 << 20);
-        const double totalMib = static_cast<double>(totalBytes) / (1 << 20);
+        const double totalMib = static_cast<double>(ahead->bytes.load()) / (1 << 20);
+        // While the work ahead is still being counted, its figures are the least it is.
+        const char* more = ahead->counted.load() ? "" : "+";
         const double rate = mib / elapsed;
         const double fraction = totalMib > 0 ? std::min(1.0, mib / totalMib) : 0;
         char bar[21];
@@ -540,9 +551,10 @@ void showProgress(Batch* batch, int64_t totalBytes, const std::atomic<bool>* sto
         const std::string left =
             rate > 0 && totalMib > mib ? formatSeconds((totalMib - mib) / rate) : "-";
         std::lock_guard<std::mutex> lock(batch->output->mutex());
-        std::fprintf(stderr, "\r[%s] %zu/%zu documents  %.1f/%.1f MiB  %.1f MiB/s  %s left\033[K",
-                     bar, batch->documentsDone.load(), documents, mib, totalMib, rate,
-                     left.c_str());
+        std::fprintf(stderr,
+                     "\r[%s] %zu/%zu%s documents  %.1f/%.1f%s MiB  %.1f MiB/s  %s left\033[K", bar,
+                     batch->documentsDone.load(), ahead->documents.load(), more, mib, totalMib,
+                     more, rate, left.c_str());
         std::fflush(stderr);
         batch->output->setProgressShown(true);
     }
@@ -574,33 +586,40 @@ int main(int argc, char** argv) {
         }
     }
 
-    const bool progress = !options.quiet && isatty(STDERR_FILENO);
-    std::vector<Item> items;
-    for (const std::string& argument : options.arguments) addArgument(argument, progress, &items);
-    for (const std::string& list : options.pathLists) {
-        if (!addPathList(list, progress, &items)) return 1;
+    std::vector<PathList> lists;
+    size_t standardInput = static_cast<size_t>(
+        std::count(options.arguments.begin(), options.arguments.end(), "-"));
+    for (const std::string& name : options.pathLists) {
+        lists.emplace_back();
+        if (!lists.back().open(name, &error)) {
+            std::fprintf(stderr, "dxftext: %s\n", error.c_str());
+            return 1;
+        }
+        standardInput += (name == "-") + lists.back().countStandardInput();
     }
-    if (std::count_if(items.begin(), items.end(), [](const Item& i) { return i.path == "-"; }) +
-            std::count(options.pathLists.begin(), options.pathLists.end(), "-") > 1) {
-        return usageError("standard input can be read only once");
-    }
+    if (standardInput > 1) return usageError("standard input can be read only once");
 
+    ItemSource source(options.arguments, lists, false);
+    Feed feed(&source);
     unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
-    jobs = static_cast<unsigned>(std::min<size_t>(jobs, std::max<size_t>(1, items.size())));
-    OrderedOutput output(items.size(), 4 * static_cast<size_t>(jobs) + 16);
+    // Lines start with the file name by default when there is more than one document, and
+    // no more threads start than there are documents: both known from a look a few ahead.
+    const size_t seen = feed.lookAhead(std::max<size_t>(2, jobs));
+    jobs = static_cast<unsigned>(std::min<size_t>(jobs, std::max<size_t>(1, seen)));
+    OrderedOutput output(4 * static_cast<size_t>(jobs) + 16);
     Batch batch;
     batch.options = &options;
     batch.plugin = &plugin;
-    batch.items = &items;
+    batch.feed = &feed;
     batch.output = &output;
-    batch.withFilename = options.withFilename >= 0 ? options.withFilename == 1 : items.size() > 1;
+    batch.withFilename = options.withFilename >= 0 ? options.withFilename == 1 : seen > 1;
 
     std::atomic<bool> stop{false};
-    std::thread progressThread;
-    if (progress) {
-        int64_t totalBytes = 0;
-        for (const Item& item : items) totalBytes += item.size;
-        progressThread = std::thread(showProgress, &batch, totalBytes, &stop);
+    WorkAhead ahead;
+    std::thread progressThread, countThread;
+    if (!options.quiet && isatty(STDERR_FILENO)) {
+        countThread = std::thread(countAhead, &options.arguments, &lists, &ahead, &stop);
+        progressThread = std::thread(showProgress, &batch, &ahead, &stop);
     }
     std::vector<std::thread> workers;
     for (unsigned i = 1; i < jobs; ++i) workers.emplace_back(work, &batch);
@@ -608,6 +627,7 @@ int main(int argc, char** argv) {
     for (std::thread& worker : workers) worker.join();
     if (progressThread.joinable()) {
         stop = true;
+        countThread.join();
         progressThread.join();
         output.clearProgress();
     }

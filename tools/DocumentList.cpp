@@ -1,0 +1,169 @@
+// The documents of a dxftext run made as they are asked for, and the path lists they come
+// from.
+#include "DocumentList.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+
+namespace wqtools {
+
+namespace {
+
+constexpr size_t kReadBytes = 64 * 1024;
+
+bool writeAll(int fd, const char* bytes, size_t count) {
+    while (count > 0) {
+        const ssize_t n = ::write(fd, bytes, count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        count -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// An unnamed temporary file holding everything `in` gives, or -1 with errno set.
+int spool(int in) {
+    std::FILE* temporary = std::tmpfile();
+    if (temporary == nullptr) return -1;
+    const int fd = ::dup(fileno(temporary));
+    std::fclose(temporary);
+    if (fd < 0) return -1;
+    char buffer[kReadBytes];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) return fd;
+        if (n < 0 || !writeAll(fd, buffer, static_cast<size_t>(n))) {
+            const int saved = errno;
+            ::close(fd);
+            errno = saved;
+            return -1;
+        }
+    }
+}
+
+}  // namespace
+
+PathList::~PathList() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool PathList::open(const std::string& name, std::string* error) {
+    const bool standardInput = name == "-";
+    const int in = standardInput ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info;
+    if (in < 0 || ::fstat(in, &info) != 0) {
+        *error = name + ": " + std::strerror(errno);
+        return false;
+    }
+    if (S_ISREG(info.st_mode) && !standardInput) {
+        fd_ = in;
+        return true;
+    }
+    fd_ = spool(in);
+    const int saved = errno;
+    if (!standardInput) ::close(in);
+    if (fd_ < 0) *error = name + ": " + std::strerror(saved);
+    return fd_ >= 0;
+}
+
+size_t PathList::countStandardInput() const {
+    Reader lines = reader();
+    std::string path;
+    size_t count = 0;
+    while (lines.next(&path)) count += path == "-";
+    return count;
+}
+
+bool PathList::Reader::next(std::string* path) {
+    for (;;) {
+        const size_t end = buffer_.find('\n', used_);
+        if (end != std::string::npos || (ended_ && used_ < buffer_.size())) {
+            size_t length = (end == std::string::npos ? buffer_.size() : end) - used_;
+            const char* line = buffer_.data() + used_;
+            used_ = end == std::string::npos ? buffer_.size() : end + 1;
+            while (length > 0 && line[length - 1] == '\r') --length;
+            if (length == 0) continue;
+            path->assign(line, length);
+            return true;
+        }
+        if (ended_) return false;
+        // Keep the start of a line cut by the buffer's end; read on after it.
+        offset_ += static_cast<int64_t>(used_);
+        buffer_.erase(0, used_);
+        used_ = 0;
+        const size_t kept = buffer_.size();
+        buffer_.resize(kept + kReadBytes);
+        ssize_t n;
+        do {
+            n = ::pread(fd_, &buffer_[kept], kReadBytes, offset_ + static_cast<int64_t>(kept));
+        } while (n < 0 && errno == EINTR);
+        buffer_.resize(kept + static_cast<size_t>(n > 0 ? n : 0));
+        if (n <= 0) ended_ = true;
+    }
+}
+
+ItemSource::ItemSource(const std::vector<std::string>& arguments,
+                       const std::vector<PathList>& lists, bool sizes)
+    : arguments_(arguments), lists_(lists), sizes_(sizes) {}
+
+bool ItemSource::nextArgument(std::string* argument) {
+    if (argument_ < arguments_.size()) {
+        *argument = arguments_[argument_++];
+        return true;
+    }
+    while (list_ < lists_.size()) {
+        if (!reader_) reader_ = std::make_unique<PathList::Reader>(lists_[list_].reader());
+        if (reader_->next(argument)) return true;
+        reader_.reset();
+        ++list_;
+    }
+    return false;
+}
+
+Item ItemSource::itemOf(std::string path) const {
+    Item item{std::move(path), "", 0};
+    struct stat info;
+    if (sizes_ && item.path != "-" && ::stat(item.path.c_str(), &info) == 0) item.size = info.st_size;
+    return item;
+}
+
+bool ItemSource::next(Item* item) {
+    for (;;) {
+        if (walk_) {
+            std::string path;
+            if (walk_->next(&path)) {
+                found_ = true;
+                *item = itemOf(std::move(path));
+                return true;
+            }
+            std::string error = walk_->error();
+            if (error.empty() && !found_) error = "a directory with no .dxf drawings";
+            walk_.reset();
+            if (!error.empty()) {
+                *item = Item{std::move(walked_), std::move(error), 0};
+                return true;
+            }
+        }
+        std::string argument;
+        if (!nextArgument(&argument)) return false;
+        std::error_code notFolder;
+        if (argument == "-" || !std::filesystem::is_directory(argument, notFolder)) {
+            *item = itemOf(std::move(argument));
+            return true;
+        }
+        walk_ = std::make_unique<wqhost::DrawingWalk>(argument);
+        walked_ = std::move(argument);
+        found_ = false;
+    }
+}
+
+}  // namespace wqtools
