@@ -27,9 +27,16 @@ struct BlockRecord {
     // it. Only a growth of a block still in use reads it, so that it never shrinks.
     int32_t memoryBytes;
     uint64_t sequence;     // 1 for the first record made, one more for each later one
-    TreeLinks byAddress;   // in the tree of all records, keyed by memory
+    BlockRecord* sameHash; // the next record in its chain of the table by memory
+    TreeLinks byAddress;   // in the tree of all records, keyed by memory, once it is built
     TreeLinks bySequence;  // in the heap of free records: first child (left), next sibling
 };
+
+// Chains of the table of records by memory. A document's reader makes about 330 blocks
+// whatever the document's size, since it reuses the blocks it frees, so a chain holds
+// one record or none nearly always; the table costs 8 KiB of the context on 64-bit hosts.
+constexpr unsigned kHashBits = 10;
+constexpr size_t kHashChains = size_t{1} << kHashBits;
 
 struct StorageContext {
     HostServices* services;
@@ -42,20 +49,24 @@ struct StorageContext {
     BlockRecord* (*findFreeBlock)(DxfPublicStorage* self);
     int32_t (*roundSize)(DxfPublicStorage* self, int32_t size);
     uint64_t recordsMade;      // the sequence of the newest record; 0 while there is none
-    BlockRecord* addressRoot;  // every record
     BlockRecord* freeRoot;     // every free record
+    BlockRecord* addressRoot;  // every record, once an address inside a block was looked up
+    int32_t addressTreeBuilt;
+    BlockRecord* byMemory[kHashChains];  // every record, chained by the hash of its memory
 };
 
 StorageContext* contextOf(DxfPublicStorage* self) {
     return static_cast<StorageContext*>(self->context);
 }
 
-// Lookups go through two structures threaded through the records themselves, so that
-// they need no host memory of their own. All records are in a search tree ordered by
-// memory: a treap whose priorities are a fixed scramble of each record's sequence, so the
-// same blocks made in the same order always give the same tree, with no random source,
-// and the depth stays near the logarithm of the number of records in whatever order the
-// addresses come. The free records are in a heap ordered by sequence (FreeHeap below).
+// Lookups go through structures threaded through the records themselves and the context,
+// so that they need no host memory of their own. All records are in a table chained by the
+// hash of their memory (MemoryTable below), and, once an address inside a block has been
+// looked up, in a search tree ordered by memory: a treap whose priorities are a fixed
+// scramble of each record's sequence, so the same blocks made in the same order always
+// give the same tree, with no random source, and the depth stays near the logarithm of the
+// number of records in whatever order the addresses come. The free records are in a heap
+// ordered by sequence (FreeHeap below).
 uint32_t priorityOf(const BlockRecord* record) {
     uint64_t x = record->sequence * 0x9E3779B97F4A7C15u;
     x ^= x >> 29;
@@ -65,6 +76,26 @@ uint32_t priorityOf(const BlockRecord* record) {
 uint64_t addressKey(const BlockRecord* record) {
     return reinterpret_cast<uintptr_t>(record->memory);
 }
+
+// The chain of a block's start: the host's allocations are aligned, so the low bits say
+// little, and a multiplication spreads the rest over the top bits.
+size_t chainOf(uint64_t place) {
+    return static_cast<size_t>(((place >> 4) * 0x9E3779B97F4A7C15u) >> (64 - kHashBits));
+}
+
+struct MemoryTable {
+    static void insert(StorageContext* ctx, BlockRecord* record) {
+        BlockRecord** chain = &ctx->byMemory[chainOf(addressKey(record))];
+        record->sameHash = *chain;
+        *chain = record;
+    }
+    static void remove(StorageContext* ctx, BlockRecord* record) {
+        BlockRecord** link = &ctx->byMemory[chainOf(addressKey(record))];
+        while (*link != record) link = &(*link)->sameHash;
+        *link = record->sameHash;
+        record->sameHash = nullptr;
+    }
+};
 
 // The tree of all records, ordered by memory (no two records share it), with the highest
 // priority at the root.
@@ -182,13 +213,28 @@ struct FreeHeap {
 //
 // Each record's memory is a live host allocation of its own, longer than the range, so no
 // record's memory lies in the range of another. Hence at most one record holds the
-// address, the one a walk over every record finds in whatever order; and only the record
-// with the highest memory at or below the address can: a lower one holding the address
-// would hold that record's memory too.
+// address, the one a walk over every record finds in whatever order. The library frees
+// blocks by their start, which the table by memory finds at once: a record whose memory is
+// the address is the only one that can hold it, and holds it unless its range is empty.
+// Any other address can lie only in the record with the highest memory below it, which
+// the tree by memory finds; the tree is built at the first such lookup, which only
+// callers outside the library make, and kept from then on.
 BlockRecord* findBlock(DxfPublicStorage* self, const void* address) {
+    StorageContext* ctx = contextOf(self);
     const uint64_t place = reinterpret_cast<uintptr_t>(address);
+    if (place == 0) return nullptr;
+    for (BlockRecord* record = ctx->byMemory[chainOf(place)]; record != nullptr;
+         record = record->sameHash) {
+        if (addressKey(record) == place) return record->capacity > 0 ? record : nullptr;
+    }
+    if (ctx->addressTreeBuilt == 0) {
+        for (BlockRecord* record = ctx->newestBlock; record != nullptr; record = record->older) {
+            AddressTree::insert(&ctx->addressRoot, record);
+        }
+        ctx->addressTreeBuilt = 1;
+    }
     BlockRecord* below = nullptr;
-    for (BlockRecord* record = contextOf(self)->addressRoot; record != nullptr;) {
+    for (BlockRecord* record = ctx->addressRoot; record != nullptr;) {
         if (addressKey(record) <= place) {
             below = record;
             record = record->byAddress.right;
@@ -248,10 +294,12 @@ void* growRecord(DxfPublicStorage* self, BlockRecord* record, int32_t extra) {
     // gives it back, and the block stays as it was.
     if (moved == nullptr) return nullptr;
     const int32_t keep = inUse ? record->memoryBytes : 0;
-    // The tree of addresses is ordered by memory: the record leaves it under its old one.
-    AddressTree::remove(&ctx->addressRoot, record);
+    // The table and the tree are ordered by memory: the record leaves them under its old one.
+    MemoryTable::remove(ctx, record);
+    if (ctx->addressTreeBuilt != 0) AddressTree::remove(&ctx->addressRoot, record);
     record->memory = static_cast<unsigned char*>(moved);
-    AddressTree::insert(&ctx->addressRoot, record);
+    MemoryTable::insert(ctx, record);
+    if (ctx->addressTreeBuilt != 0) AddressTree::insert(&ctx->addressRoot, record);
     record->memoryBytes = static_cast<int32_t>(newBytes);
     std::memset(record->memory + keep, 0, static_cast<size_t>(newBytes - keep));
     return record->memory;
@@ -303,7 +351,8 @@ void* allocBlock(DxfPublicStorage* self, int32_t size) {
     record->older = ctx->newestBlock;
     ctx->newestBlock = record;
     record->sequence = ++ctx->recordsMade;
-    AddressTree::insert(&ctx->addressRoot, record);
+    MemoryTable::insert(ctx, record);
+    if (ctx->addressTreeBuilt != 0) AddressTree::insert(&ctx->addressRoot, record);
     ++ctx->blocksInUse;
     return record->memory;
 }
