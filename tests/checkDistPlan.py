@@ -43,7 +43,7 @@ def check_finished_parts(folder):
 def check_counts(folder):
     """The counts of the parts on disk add up whatever became of counts.jsonl: a part read
     again after its file was removed counts by its last line, a part whose file is gone
-    not at all, and a line cut short is skipped."""
+    not at all, and a line cut short by a killed driver takes no other line with it."""
     touch(folder, *(plan.part_name(part) for part in range(4)))
     with open(os.path.join(folder, plan.COUNTS), "w", encoding="utf-8") as log:
         log.write(record(0, 3, ok=3) + record(1, 3, ok=2, failed=1) + record(9, 3, ok=3) +
@@ -55,6 +55,16 @@ def check_counts(folder):
           f"totals {vars(totals)}, not those of parts 0 and 1 (its second line)")
     check([part in counted for part in range(4)] == [True, True, False, False],
           "counted parts: not parts 0 and 1")
+
+    with plan.open_counts(folder) as log:
+        log.write(record(2, 3, 0, ok=3))
+    totals, counted = plan.read_counts(folder, finished)
+    check(2 in counted and totals.documents == 9,
+          "a line added after one cut short is lost with it")
+    with plan.open_counts(folder) as log:
+        log.write(record(3, 2, 0, crash=1, ok=1))
+    totals, _ = plan.read_counts(folder, finished)
+    check(totals.statuses == {"ok": 10, "crash": 1}, f"statuses {totals.statuses}")
 
     # summary.json as a run that only counted parts wrote it: seconds as a whole number.
     counted_only = plan.Totals()

@@ -161,7 +161,7 @@ def run(args):
                 waiting.add(future)
 
         top_up()
-        with open(os.path.join(args.out, plan.COUNTS), "a", encoding="utf-8") as log:
+        with plan.open_counts(args.out) as log:
             for future in waiting:
                 part, reads = owner.pop(future.key)
                 if future.status != "finished":

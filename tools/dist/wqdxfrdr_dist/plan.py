@@ -226,6 +226,24 @@ def read_counts(out_dir, finished):
     return totals, counted
 
 
+def open_counts(out_dir):
+    """counts.jsonl opened to add lines to; the first starts a line of its own when the
+    last one was cut short, which read_counts then skips alone."""
+    path = os.path.join(out_dir, COUNTS)
+    cut = False
+    try:
+        with open(path, "rb") as existing:
+            if existing.seek(0, os.SEEK_END) > 0:
+                existing.seek(-1, os.SEEK_END)
+                cut = existing.read(1) != b"\n"
+    except FileNotFoundError:
+        pass
+    log = open(path, "a", encoding="utf-8")
+    if cut:
+        log.write("\n")
+    return log
+
+
 def summary(manifest, totals, documents_read, seconds):
     """summary.json's content: `documents_read` of the documents were read by this run, in
     `seconds`."""
