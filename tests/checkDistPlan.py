@@ -1,5 +1,7 @@
-"""What the cluster driver learns from its output folder when it resumes, without a cluster:
-which parts are written, what their counts add up to, which batches are left to read.
+"""The cluster driver without a cluster: what it learns from its output folder when it
+resumes (which parts are written, what their counts add up to, which batches are left to
+read), and a task's dxftext given a long batch. A fault of the latter hangs: ctest's limit
+ends it.
     /usr/bin/python3 checkDistPlan.py SOURCE_DIR"""
 
 import json
@@ -9,7 +11,7 @@ import tempfile
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(sys.argv[1], "tools", "dist"))
-from wqdxfrdr_dist import plan  # noqa: E402
+from wqdxfrdr_dist import batch, plan  # noqa: E402
 
 failures = []
 
@@ -92,8 +94,23 @@ def check_batches(folder):
           "a last short batch already done is read again")
 
 
+def check_long_batch(folder):
+    """A dxftext that writes each document before it reads the next path still gets the
+    whole of a long batch: through a pipe, the list and the output would wait for each other."""
+    reader = os.path.join(folder, "reads-as-it-goes")
+    with open(reader, "w", encoding="utf-8") as out:
+        out.write("#!/usr/bin/python3\nimport json, sys\nfor line in sys.stdin:\n"
+                  "    print(json.dumps({'file': line.rstrip('\\n'), 'status': 'ok', "
+                  "'message': 'x' * 1000}, separators=(',', ':')), flush=True)\n")
+    os.chmod(reader, 0o755)
+    paths = [b"%s/%05d.dxf" % (b"d" * 300, n) for n in range(3000)]  # 1 MB of list
+    counts = batch.read_batch(os.path.join(folder, plan.part_name(0)), paths, [reader],
+                              folder, 60)
+    check(counts["statuses"] == {"ok": 3000}, f"long batch: {counts}")
+
+
 passed = 0
-cases = (check_finished_parts, check_counts, check_batches)
+cases = (check_finished_parts, check_counts, check_batches, check_long_batch)
 for case in cases:
     before = len(failures)
     with tempfile.TemporaryDirectory(prefix="checkDistPlan.") as folder:
