@@ -1,6 +1,7 @@
 """The driver of a run: hands the batches that have no part yet to a Dask cluster and
 keeps only their counts, so the documents themselves never pass through it."""
 
+import copy
 import json
 import logging
 import os
@@ -10,6 +11,7 @@ import uuid
 
 import cloudpickle
 import dask
+from dask.utils import key_split
 from distributed import Client, LocalCluster, as_completed
 
 from . import batch, plan
@@ -40,14 +42,19 @@ def connect(scheduler_file, local_workers, dashboard):
     # This cluster's scheduler lives in this process, with its logs of past transitions
     # and events: at 100,000 entries each by default, some 6 KB a task, they would grow
     # with the list for its first million documents and more. The last thousand are
-    # enough to look back at a failure.
+    # enough to look back at a failure. The profile of this process's event loop, a
+    # dashboard page, would add one a second for a quarter of an hour. The workers keep
+    # the configuration as it is.
+    workers = copy.deepcopy(dask.config.config)
     with dask.config.set({"distributed.scheduler.transition-log-length": 1000,
-                          "distributed.scheduler.events-log-length": 1000}):
+                          "distributed.scheduler.events-log-length": 1000,
+                          "distributed.worker.profile.enabled": False}):
         cluster = LocalCluster(n_workers=local_workers, threads_per_worker=1, processes=True,
                                host="127.0.0.1", scheduler_port=0,
                                dashboard_address=loopback if dashboard else None,
                                scheduler_kwargs={"dashboard_address": loopback},
-                               worker_dashboard_address=loopback, silence_logs=logging.ERROR)
+                               worker_dashboard_address=loopback, silence_logs=logging.ERROR,
+                               config=workers)
     return Client(cluster), cluster
 
 
@@ -152,6 +159,10 @@ def run(args):
             nonlocal bound, recounted
             if time.monotonic() - recounted > RECOUNT_SECONDS:
                 bound, recounted = in_flight_bound(client), time.monotonic()
+                # Dask remembers how it split each task key, up to 100,000 of them: ours
+                # are each new, so with the scheduler in this process the cache would
+                # grow with the list.
+                key_split.cache_clear()
             while len(owner) < bound:
                 task = next(pending, None)
                 if task is None:
