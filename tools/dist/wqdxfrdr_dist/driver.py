@@ -40,7 +40,7 @@ def connect(scheduler_file, local_workers, dashboard):
     # HTTP (health, metrics) even without a dashboard, on all interfaces unless told.
     loopback = "127.0.0.1:0"
     # This cluster's scheduler lives in this process, with its logs of past transitions
-    # and events: at 100,000 entries each by default, some 6 KB a task, they would grow
+    # and events: at 100,000 entries each by default, some 5 KB a task, they would grow
     # with the list for its first million documents and more. The last thousand are
     # enough to look back at a failure. The profile of this process's event loop, a
     # dashboard page, would add one a second for a quarter of an hour. The workers keep
