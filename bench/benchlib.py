@@ -112,7 +112,7 @@ def warm(paths):
                 pass
 
 
-def run(command, stdout=subprocess.DEVNULL, timeout=None):
+def run(command, stdout=subprocess.DEVNULL, timeout=None, env=None):
     """Runs `command` to its end. The peak memory comes from GNU time, which starts the
     command from a small process of its own: a child forked from Python would count
     Python's resident pages too, as the kernel keeps the larger of the two across exec."""
@@ -120,7 +120,8 @@ def run(command, stdout=subprocess.DEVNULL, timeout=None):
         wrapped = [TIME, "-f", "%M", "-o", memory.name, *command]
         start = time.perf_counter()
         # A session of its own, so that a timeout ends the command and not only GNU time.
-        child = subprocess.Popen(wrapped, stdout=stdout, stderr=errors, start_new_session=True)
+        child = subprocess.Popen(wrapped, stdout=stdout, stderr=errors, start_new_session=True,
+                                 env=env)
         # A blocking wait: Popen.wait with a timeout polls with growing sleeps, which would
         # round the times up by as much as 50 ms.
         killer = threading.Timer(timeout, os.killpg, (child.pid, signal.SIGKILL)) if timeout else None

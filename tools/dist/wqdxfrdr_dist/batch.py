@@ -43,15 +43,15 @@ class Child:
         # With no parent left to read it, dxftext must not read on: the worker may be gone.
         prefix = ["setpriv", "--pdeathsig", "KILL", "--"] if shutil.which("setpriv") else []
         self.errors = tempfile.TemporaryFile()
-        self.process = subprocess.Popen(prefix + command + ["--paths-from", "-"],
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=self.errors, cwd=cwd, start_new_session=True)
-        try:
-            # dxftext reads its whole list before it writes, so this cannot block on output.
-            self.process.stdin.write(b"".join(path + b"\n" for path in paths))
-            self.process.stdin.close()
-        except BrokenPipeError:
-            pass
+        # The list waits in a file, not a pipe: dxftext may read it as it goes and write
+        # before the end of it, and a pipe would then block both of us once it and the
+        # output were full.
+        with tempfile.TemporaryFile() as listed:
+            listed.writelines(path + b"\n" for path in paths)
+            listed.seek(0)
+            self.process = subprocess.Popen(prefix + command + ["--paths-from", "-"],
+                                            stdin=listed, stdout=subprocess.PIPE,
+                                            stderr=self.errors, cwd=cwd, start_new_session=True)
         self.selector = selectors.DefaultSelector()
         self.selector.register(self.process.stdout, selectors.EVENT_READ)
         self.pending = bytearray()

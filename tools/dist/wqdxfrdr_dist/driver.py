@@ -1,6 +1,7 @@
 """The driver of a run: hands the batches that have no part yet to a Dask cluster and
 keeps only their counts, so the documents themselves never pass through it."""
 
+import copy
 import json
 import logging
 import os
@@ -9,13 +10,19 @@ import time
 import uuid
 
 import cloudpickle
+import dask
+from dask.utils import key_split
 from distributed import Client, LocalCluster, as_completed
 
 from . import batch, plan
 
-# Tasks in the scheduler at a time: enough to keep every worker busy, few enough that a
-# list of millions never sits in the scheduler's memory.
-IN_FLIGHT = 1000
+# Tasks handed to the cluster at a time, for each thread of its workers: a few, so that a
+# worker that finishes one has the next waiting, while the rest of the list stays unread.
+# The floor keeps a cluster whose workers have not all joined yet fed.
+IN_FLIGHT_PER_THREAD = 4
+IN_FLIGHT_MIN = 8
+# Workers may join or leave while a run goes on: the bound follows them at this pace.
+RECOUNT_SECONDS = 5.0
 
 # Workers need nothing of this package: the task's code travels with it.
 cloudpickle.register_pickle_by_value(batch)
@@ -32,11 +39,22 @@ def connect(scheduler_file, local_workers, dashboard):
     # Every port on loopback, chosen by the system. The scheduler and the workers serve
     # HTTP (health, metrics) even without a dashboard, on all interfaces unless told.
     loopback = "127.0.0.1:0"
-    cluster = LocalCluster(n_workers=local_workers, threads_per_worker=1, processes=True,
-                           host="127.0.0.1", scheduler_port=0,
-                           dashboard_address=loopback if dashboard else None,
-                           scheduler_kwargs={"dashboard_address": loopback},
-                           worker_dashboard_address=loopback, silence_logs=logging.ERROR)
+    # This cluster's scheduler lives in this process, with its logs of past transitions
+    # and events: at 100,000 entries each by default, some 5 KB a task, they would grow
+    # with the list for its first million documents and more. The last thousand are
+    # enough to look back at a failure. The profile of this process's event loop, a
+    # dashboard page, would add one a second for a quarter of an hour. The workers keep
+    # the configuration as it is.
+    workers = copy.deepcopy(dask.config.config)
+    with dask.config.set({"distributed.scheduler.transition-log-length": 1000,
+                          "distributed.scheduler.events-log-length": 1000,
+                          "distributed.worker.profile.enabled": False}):
+        cluster = LocalCluster(n_workers=local_workers, threads_per_worker=1, processes=True,
+                               host="127.0.0.1", scheduler_port=0,
+                               dashboard_address=loopback if dashboard else None,
+                               scheduler_kwargs={"dashboard_address": loopback},
+                               worker_dashboard_address=loopback, silence_logs=logging.ERROR,
+                               config=workers)
     return Client(cluster), cluster
 
 
@@ -81,24 +99,32 @@ class Progress:
             sys.stderr.flush()
 
 
+def in_flight_bound(client):
+    threads = sum(worker["nthreads"] for worker in client.scheduler_info()["workers"].values())
+    return max(IN_FLIGHT_MIN, IN_FLIGHT_PER_THREAD * threads)
+
+
 def run(args):
-    """Writes the missing parts of args.out and its summary; returns the exit status."""
+    """Writes the missing parts of args.out and its summary; returns the exit status.
+
+    Whatever the list's length, it keeps running totals, a bit for each part and the
+    tasks in flight: the list is read as tasks are handed out."""
     manifest = plan.settle_manifest(args.out, args.list, args.batch, args.options)
     parts = manifest["parts"]
     finished = plan.finished_parts(args.out, parts)
-    counts = {part: record for part, record in plan.read_counts(args.out).items()
-              if part in finished}
-    uncounted = sorted(finished - counts.keys())
-    todo = set(range(parts)) - finished
+    totals, counted = plan.read_counts(args.out, finished)
+    uncounted = len(finished) - len(counted)
     command = [args.dxftext, "--format", "jsonl", "-q", "-j", "1",
                "--timeout", f"{args.timeout:g}"] + manifest["options"]
     # dxftext's own limit ends a slow document; this one ends a dxftext that no longer
     # looks at its clock.
     limit = 2 * args.timeout + 1
     if finished:
-        say(f"{len(finished)} of {parts} parts already written: reading the other {len(todo)}")
+        say(f"{len(finished)} of {parts} parts already written: reading the other "
+            f"{parts - len(finished)}")
 
     errors = []
+    documents_read = 0
     client, cluster = connect(args.scheduler_file, args.local, args.dashboard)
     progress = None
     try:
@@ -106,32 +132,49 @@ def run(args):
         if args.dashboard and cluster is not None:
             say(f"dashboard {client.dashboard_link}")
         started = time.monotonic()
-        progress = Progress(manifest["documents"],
-                            sum(record["documents"] for record in counts.values()) +
-                            len(uncounted) * manifest["batch"])
+        progress = Progress(manifest["documents"], totals.documents + uncounted * manifest["batch"])
+        # A tuple key puts every task of a kind in one task group: a key of its own would
+        # make a group for each task, which the scheduler keeps for the run.
         token = uuid.uuid4().hex[:8]
-        work = [client.submit(batch.count_part, os.path.join(args.out, plan.part_name(part)),
-                              key=f"count-{plan.part_name(part)}-{token}")
-                for part in uncounted]
-        owner = {future.key: part for future, part in zip(work, uncounted)}
-        waiting = as_completed(work)
-        pending = plan.batches(args.list, manifest["batch"], todo)
 
-        def submit_next():
-            for part, paths in pending:
-                future = client.submit(batch.read_batch,
-                                       os.path.join(args.out, plan.part_name(part)), paths,
-                                       command, manifest["cwd"], limit,
-                                       key=f"read-{plan.part_name(part)}-{token}")
-                owner[future.key] = part
+        def tasks():
+            """Submits the tasks one at a time as they are taken: first the count of each
+            part whose counts line was lost, then the reading of each part not written."""
+            for part in range(parts) if uncounted else ():
+                if part in finished and part not in counted:
+                    yield part, False, client.submit(
+                        batch.count_part, os.path.join(args.out, plan.part_name(part)),
+                        key=(f"count-{token}", part))
+            for part, paths in plan.batches(args.list, manifest["batch"], finished):
+                yield part, True, client.submit(
+                    batch.read_batch, os.path.join(args.out, plan.part_name(part)), paths,
+                    command, manifest["cwd"], limit, key=(f"read-{token}", part))
+
+        pending = tasks()
+        waiting = as_completed()
+        owner = {}
+        bound, recounted = in_flight_bound(client), time.monotonic()
+
+        def top_up():
+            nonlocal bound, recounted
+            if time.monotonic() - recounted > RECOUNT_SECONDS:
+                bound, recounted = in_flight_bound(client), time.monotonic()
+                # Dask remembers how it split each task key, up to 100,000 of them: ours
+                # are each new, so with the scheduler in this process the cache would
+                # grow with the list.
+                key_split.cache_clear()
+            while len(owner) < bound:
+                task = next(pending, None)
+                if task is None:
+                    return
+                part, reads, future = task
+                owner[future.key] = part, reads
                 waiting.add(future)
-                return
 
-        for _ in range(IN_FLIGHT):
-            submit_next()
-        with open(os.path.join(args.out, plan.COUNTS), "a", encoding="utf-8") as log:
+        top_up()
+        with plan.open_counts(args.out) as log:
             for future in waiting:
-                part = owner.pop(future.key)
+                part, reads = owner.pop(future.key)
                 if future.status != "finished":
                     errors.append(f"part {part}: {type(future.exception()).__name__}: "
                                   f"{future.exception()}")
@@ -140,10 +183,12 @@ def run(args):
                 future.release()
                 log.write(json.dumps(record, sort_keys=True) + "\n")
                 log.flush()
-                counts[part] = record
-                progress.add(record["documents"] if part in todo else 0)
+                totals.add(record)
+                if reads:
+                    documents_read += record["documents"]
+                progress.add(record["documents"] if reads else 0)
                 if not errors:  # once one failed the rest would too: stop handing out
-                    submit_next()
+                    top_up()
         seconds = time.monotonic() - started
     finally:
         if progress is not None:
@@ -152,11 +197,11 @@ def run(args):
         if cluster is not None:
             cluster.close()
 
-    summary = summarize(manifest, counts, todo, seconds)
+    summary = plan.summary(manifest, totals, documents_read, seconds)
     plan.write_atomically(os.path.join(args.out, plan.SUMMARY),
                           json.dumps(summary, indent=1, sort_keys=True) + "\n")
     statuses = ", ".join(f"{n} {status}" for status, n in sorted(summary["statuses"].items()))
-    say(f"{summary['documents']} documents in {len(counts)} of {parts} parts ({statuses}); "
+    say(f"{summary['documents']} documents in {totals.parts} of {parts} parts ({statuses}); "
         f"{summary['documents_read']} read in {seconds:.1f} s; {args.out}/{plan.SUMMARY}")
     for error in errors[:5]:
         say(error)
@@ -165,26 +210,6 @@ def run(args):
         return 1
     remove_leftovers(args.out)
     return 0
-
-
-def summarize(manifest, counts, read_now, seconds):
-    statuses = {}
-    for record in counts.values():
-        for status, n in record["statuses"].items():
-            statuses[status] = statuses.get(status, 0) + n
-    documents_read = sum(counts[part]["documents"] for part in read_now if part in counts)
-    return {
-        "documents": sum(record["documents"] for record in counts.values()),
-        "statuses": statuses,
-        "bytes": sum(record["bytes"] for record in counts.values()),
-        "parts": manifest["parts"],
-        "parts_missing": manifest["parts"] - len(counts),
-        "batch": manifest["batch"],
-        "task_seconds": round(sum(record["seconds"] for record in counts.values()), 3),
-        "seconds": round(seconds, 3),
-        "documents_read": documents_read,
-        "documents_per_second": round(documents_read / seconds, 1) if seconds > 0 else 0,
-    }
 
 
 def remove_leftovers(out_dir):

@@ -44,18 +44,21 @@ def scan_list(list_path):
     return digest.hexdigest(), count
 
 
-def batches(list_path, size, wanted):
-    """Yields (part number, paths) for each part in `wanted`, reading the list once."""
-    batch = []
-    part = 0
+def batches(list_path, size, done):
+    """Yields (part number, paths) for each part not in `done`, reading the list once and
+    keeping no path of a part already done."""
+    part, taken, batch = 0, 0, []
+    wanted = part not in done
     for path in read_paths(list_path):
-        batch.append(path)
-        if len(batch) == size:
-            if part in wanted:
+        if wanted:
+            batch.append(path)
+        taken += 1
+        if taken == size:
+            if wanted:
                 yield part, batch
-            batch = []
-            part += 1
-    if batch and part in wanted:
+            part, taken, batch = part + 1, 0, []
+            wanted = part not in done
+    if batch:
         yield part, batch
 
 
@@ -129,15 +132,63 @@ def load_manifest(out_dir):
         raise PlanError(f"{path}: unreadable ({error})") from error
 
 
+class PartSet:
+    """A set of part numbers, one bit each: the parts of a list of any length in a few
+    kilobytes."""
+
+    def __init__(self, parts):
+        self.parts = parts
+        self.bits = bytearray((parts + 7) // 8)
+        self.size = 0
+
+    def add(self, part):
+        mask = 1 << (part & 7)
+        if not self.bits[part >> 3] & mask:
+            self.bits[part >> 3] |= mask
+            self.size += 1
+
+    def __contains__(self, part):
+        return 0 <= part < self.parts and bool(self.bits[part >> 3] & (1 << (part & 7)))
+
+    def __len__(self):
+        return self.size
+
+
 def finished_parts(out_dir, parts):
-    """The part numbers whose files are in out_dir (half-written ones never are)."""
-    names = set(os.listdir(out_dir))
-    return {part for part in range(parts) if part_name(part) in names}
+    """The part numbers whose files are in out_dir (half-written ones never are), from a
+    listing taken one name at a time."""
+    finished = PartSet(parts)
+    with os.scandir(out_dir) as names:
+        for entry in names:
+            number = entry.name[len("part-"):-len(".jsonl")]
+            if number.isascii() and number.isdigit() and part_name(int(number)) == entry.name \
+                    and int(number) < parts:
+                finished.add(int(number))
+    return finished
 
 
-def read_counts(out_dir):
-    """The counts recorded for each finished part; a last line cut short is skipped."""
-    counts = {}
+class Totals:
+    """The counts of the parts added up as they come: all that a run keeps of them."""
+
+    def __init__(self):
+        self.parts = 0
+        self.documents = 0
+        self.statuses = {}
+        self.bytes = 0
+        # An int until a part took time, as the sum of the parts' seconds would be.
+        self.seconds = 0
+
+    def add(self, record):
+        self.parts += 1
+        self.documents += record["documents"]
+        for status, n in record["statuses"].items():
+            self.statuses[status] = self.statuses.get(status, 0) + n
+        self.bytes += record["bytes"]
+        self.seconds += record["seconds"]
+
+
+def _records(out_dir, finished):
+    """The records of counts.jsonl for the parts in `finished`, a line cut short skipped."""
     try:
         with open(os.path.join(out_dir, COUNTS), encoding="utf-8") as lines:
             for line in lines:
@@ -145,7 +196,66 @@ def read_counts(out_dir):
                     record = json.loads(line)
                 except ValueError:
                     continue
-                counts[record["part"]] = record
+                if isinstance(record, dict) and isinstance(record.get("part"), int) and \
+                        record["part"] in finished:
+                    yield record
     except FileNotFoundError:
         pass
-    return counts
+
+
+def read_counts(out_dir, finished):
+    """Adds up the counts recorded for the parts in `finished`; returns the Totals and the
+    PartSet of the parts counted.
+
+    A part read again after its file was removed has a line for each reading: the last
+    one is that of the file there now."""
+    totals, counted, repeated = Totals(), PartSet(finished.parts), {}
+    for record in _records(out_dir, finished):
+        if record["part"] in counted:
+            repeated[record["part"]] = repeated.get(record["part"], 0) + 1
+        counted.add(record["part"])
+        totals.add(record)
+    if repeated:
+        # Rare, so a second pass rather than a record kept for every part.
+        totals = Totals()
+        for record in _records(out_dir, finished):
+            if repeated.get(record["part"]):
+                repeated[record["part"]] -= 1
+            else:
+                totals.add(record)
+    return totals, counted
+
+
+def open_counts(out_dir):
+    """counts.jsonl opened to add lines to; the first starts a line of its own when the
+    last one was cut short, which read_counts then skips alone."""
+    path = os.path.join(out_dir, COUNTS)
+    cut = False
+    try:
+        with open(path, "rb") as existing:
+            if existing.seek(0, os.SEEK_END) > 0:
+                existing.seek(-1, os.SEEK_END)
+                cut = existing.read(1) != b"\n"
+    except FileNotFoundError:
+        pass
+    log = open(path, "a", encoding="utf-8")
+    if cut:
+        log.write("\n")
+    return log
+
+
+def summary(manifest, totals, documents_read, seconds):
+    """summary.json's content: `documents_read` of the documents were read by this run, in
+    `seconds`."""
+    return {
+        "documents": totals.documents,
+        "statuses": totals.statuses,
+        "bytes": totals.bytes,
+        "parts": manifest["parts"],
+        "parts_missing": manifest["parts"] - totals.parts,
+        "batch": manifest["batch"],
+        "task_seconds": round(totals.seconds, 3),
+        "seconds": round(seconds, 3),
+        "documents_read": documents_read,
+        "documents_per_second": round(documents_read / seconds, 1) if seconds > 0 else 0,
+    }
