@@ -106,6 +106,17 @@ MUTANTS = [
     ("host/Encoding.cpp", 'if (!found.fromHeader) found.codePage = "CP1252";',
      'if (!found.fromHeader) found.codePage = "CP1251";',
      "a drawing whose header names no code page is read as Cyrillic"),
+    ("host/MallocServices.cpp", "return roundUp(bytes + sizeof(BlockHeader)); }",
+     "return roundUp(bytes + sizeof(BlockHeader) - 1); }",
+     "an arena block takes a byte less than it holds"),
+    ("host/MallocServices.cpp", "std::memcpy(moved, block, std::min(oldBytes, bytes));",
+     "std::memcpy(moved, block, std::min(oldBytes, bytes) - 1);",
+     "a block copied to grow loses its last byte"),
+    ("host/MallocServices.cpp", "std::memset(item + 1, 0, static_cast<size_t>(bytes));",
+     "(void)bytes;", "a reused record or text buffer keeps its old bytes"),
+    ("host/MallocServices.cpp", "        services->large = large->next;\n        unpoison(large, kLargeHead);\n"
+     "        std::free(large);", "        services->large = large->next;",
+     "finishing leaves the blocks too large for a chunk"),
 ]
 
 SLOW_CHECKS = "distributedRun|checkInstall"
