@@ -114,7 +114,8 @@ TEST(MallocServices, ReusedMemoryIsZeroFilled) {
         }
         // Records released before a finish are gone with it, not handed out again.
         OutputRecord* record = t->newRecord(t, RecordText);
-        ASSERT_TRUE(record != nullptr && allBytes(reinterpret_cast<char*>(record), sizeof *record, 0));
+        ASSERT_TRUE(record != nullptr &&
+                    allBytes(reinterpret_cast<char*>(record), sizeof *record, 0));
         std::memset(record, 0xFF, sizeof *record);
         record->text = nullptr;
         wqhost::releaseRecord(&s, record);
