@@ -4,6 +4,7 @@ import datetime
 import json
 import os
 import platform
+import re
 import shutil
 import signal
 import subprocess
@@ -19,6 +20,8 @@ CORPUS = REPO.parent / "shared" / "corpus" / "real"
 MIB = 1 << 20
 SEED = 1
 TIME = "/usr/bin/time"  # GNU time, Debian's package "time"
+# The last line a peer program of bench/peers/ writes to standard error.
+PEER_SUMMARY = re.compile(r"documents (\d+) failed (\d+) texts (\d+)")
 
 
 def note(message):
@@ -65,17 +68,15 @@ def small_sources(max_bytes):
     return [p for p in found if p.stat().st_size <= max_bytes]
 
 
-def batch(folder, count, max_bytes):
-    """A folder of `count` small drawings, 100 to a subfolder, copies of the small sources
-    taken in turn. Made again when the sources change. Returns (folder, files in order)."""
-    sources = small_sources(max_bytes)
-    if not sources:
-        sys.exit("no small drawings for the batch")
-    root = Path(folder) / f"batch-{count}"
+def copies(root, sources, count):
+    """`count` copies of the sources taken in turn, 100 to a subfolder of `root`, made again
+    when the sources change; a copy's name is its number, a dash and its source's name.
+    Returns (root, files in order)."""
+    root = Path(root)
     manifest = "\n".join(f"{p} {p.stat().st_size}" for p in sources) + "\n"
     stamp = root / "sources.txt"
     if not (stamp.exists() and stamp.read_text() == manifest):
-        note(f"copying {count} small drawings into {root}")
+        note(f"copying {count} drawings into {root}")
         shutil.rmtree(root, ignore_errors=True)
         for i in range(count):
             source = sources[i % len(sources)]
@@ -85,6 +86,44 @@ def batch(folder, count, max_bytes):
         stamp.write_text(manifest)
     files = sorted(p for p in root.rglob("*") if p.suffix.lower() == ".dxf")
     return root, files
+
+
+def batch(folder, count, max_bytes):
+    """A folder of `count` small drawings, copies of the small sources taken in turn.
+    Returns (folder, files in order)."""
+    sources = small_sources(max_bytes)
+    if not sources:
+        sys.exit("no small drawings for the batch")
+    return copies(Path(folder) / f"batch-{count}", sources, count)
+
+
+def smallest_read_to_end(dxftext, count):
+    """The `count` smallest drawings of the shared corpus that dxftext reads to their end
+    (status ok: neither refused, stopped nor read past an entity it could not read), the
+    smallest first; [] without the corpus."""
+    if not CORPUS.is_dir():
+        return []
+    found = sorted(CORPUS.glob("*.dxf"), key=lambda p: (p.stat().st_size, p.name))
+    command = [str(dxftext), "-q", "-f", "jsonl", "--plugin-only", "--jobs", "2", *map(str, found)]
+    ok = set()
+    for line in subprocess.run(command, capture_output=True, check=False).stdout.splitlines():
+        if b'"status":' in line:
+            closing = json.loads(line)
+            if closing["status"] == "ok":
+                ok.add(closing["file"])
+    return [p for p in found if str(p) in ok][:count]
+
+
+def tiny_batch(folder, dxftext, drawings=20, times=100):
+    """The batch of the smallest drawings that read to their end, each copied `times` times:
+    where the cost per document, not per byte, sets the speed. Returns (its name in the
+    tables, folder, files in order), or None without the corpus."""
+    sources = smallest_read_to_end(dxftext, drawings)
+    if not sources:
+        note(f"no corpus at {CORPUS}: no batch of the smallest drawings")
+        return None
+    root, files = copies(Path(folder) / f"smallest-{drawings}x{times}", sources, drawings * times)
+    return f"{len(files):,} copies of the {len(sources)} smallest drawings", root, files
 
 
 def total_bytes(paths):
@@ -138,6 +177,15 @@ def run(command, stdout=subprocess.DEVNULL, timeout=None, env=None):
     # GNU time writes "Command exited with non-zero status N" before the figure.
     rss = int(reported[-1]) if reported and reported[-1].isdigit() else None
     return Run(seconds, rss, child.returncode, text, timed_out)
+
+
+def peer_counts(run):
+    """(documents, failed, texts) from a peer program's last line, or None when it did not
+    finish."""
+    found = PEER_SUMMARY.findall(run.stderr)
+    if run.returncode != 0 or run.timed_out or not found:
+        return None
+    return tuple(int(n) for n in found[-1])
 
 
 def dxftext_counts(dxftext, options, target):

@@ -3,9 +3,10 @@
 # drawings: speed, peak memory and how many texts each one finds. bench/peers.sh runs it.
 """Usage: /usr/bin/python3 bench/peers.py [--build DIR] [--big-mib N] [--rounds N]
 
-Reads the 8 MiB drawing, the BIG MiB one (0: none) and the batch of small drawings of
-bench/table.py (made in DIR/bench when missing) with each reader, round after round, one
-process per reader and input (the batch too), output to /dev/null. Two groups:
+Reads the 8 MiB drawing, the BIG MiB one (0: none) and the two batches of bench/table.py
+(small drawings, and the 20 smallest that read to their end copied 100 times each; made in
+DIR/bench when missing) with each reader, round after round, one process per reader and
+input (each batch too), output to /dev/null. Two groups:
 
   TEXT, ATTRIB, BLOCK   dxftext --plugin-only, and the peers' programs that print the same
                         entities (bench/peers/*: dxflib, libdime, ezdxf)
@@ -19,7 +20,6 @@ DIR/bench/peers.json, and puts the table into README.md's Speed section.
 """
 import argparse
 import json
-import re
 import sys
 from pathlib import Path
 
@@ -29,7 +29,6 @@ import benchlib as lib  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
 PYTHON = "/usr/bin/python3"
-SUMMARY = re.compile(r"documents (\d+) failed (\d+) texts (\d+)")
 GROUPS = {"plugin": "TEXT, ATTRIB, BLOCK", "all": "all text"}
 # Where the README's Speed section holds the table, which each run writes anew.
 README_START = "<!-- bench/peers.sh writes the table below -->"
@@ -81,14 +80,6 @@ class Reader:
         self.runs, self.texts, self.failed, self.left_out, self.broken = [], None, None, [], None
 
 
-def summary(run):
-    """(documents, failed, texts) from a peer's last line, or None when it did not finish."""
-    found = SUMMARY.findall(run.stderr)
-    if run.returncode != 0 or run.timed_out or not found:
-        return None
-    return tuple(int(n) for n in found[-1])
-
-
 def spare(reader, files, timeout):
     """The batch less every copy of the drawings the reader crashes or hangs on alone."""
     bad = set()
@@ -96,7 +87,7 @@ def spare(reader, files, timeout):
     for path in files:
         firsts.setdefault(path.name.split("-", 1)[1], path)
     for name, path in sorted(firsts.items()):
-        if summary(lib.run(reader.command + [str(path)], timeout=timeout)) is None:
+        if lib.peer_counts(lib.run(reader.command + [str(path)], timeout=timeout)) is None:
             bad.add(name)
     reader.left_out = sorted(bad)
     return [p for p in files if p.name.split("-", 1)[1] not in bad]
@@ -123,13 +114,13 @@ def measure(build, name, target, files, rounds, timeout):
             lib.warm(files)
             run = lib.run(reader.command + inputs[reader.label], timeout=timeout)
             if not reader.takes_folder:
-                counted = summary(run)
+                counted = lib.peer_counts(run)
                 if counted is None and len(files) > 1 and not reader.left_out:
                     lib.note(f"{reader.label} did not finish the batch: finding the drawings it cannot read")
                     kept = spare(reader, files, timeout)
                     inputs[reader.label] = [str(p) for p in kept]
                     run = lib.run(reader.command + inputs[reader.label], timeout=timeout)
-                    counted = summary(run)
+                    counted = lib.peer_counts(run)
                 if counted is None:
                     reader.broken = (f"timed out after {timeout} s" if run.timed_out
                                      else f"exit status {run.returncode}")
@@ -242,6 +233,9 @@ def main():
         inputs.append((f"{mib} MiB drawing", path, [path]))
     root, files = lib.batch(data, args.batch, args.small_kib * 1024)
     inputs.append((f"{len(files):,} small drawings", root, files))
+    tiny = lib.tiny_batch(data, build / "bin" / "dxftext")
+    if tiny:
+        inputs.append(tiny)
     results = [measure(build, name, target, paths, args.rounds, args.timeout)
                for name, target, paths in inputs]
 

@@ -29,12 +29,6 @@ fi
     cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DWQ_TESTS=OFF
 cmake --build "$BUILD" -j 2 --target dxftext wqdxfrdr
 
-# The peers' headers are theirs: -isystem keeps their warnings out of ours.
-mkdir -p "$BUILD/peers"
-flags="-std=c++17 -O2 -Wall -Wextra -Wpedantic -Werror -Wconversion"
-system() { pkg-config --cflags "$1" | sed 's/-I/-isystem /g'; }
-g++ $flags $(system dxflib) bench/peers/dxflibText.cpp $(pkg-config --libs dxflib) -o "$BUILD/peers/dxflibText"
-g++ $flags bench/peers/dimeText.cpp -ldime -o "$BUILD/peers/dimeText"
-g++ $flags $(system gdal) bench/peers/gdalText.cpp $(pkg-config --libs gdal) -o "$BUILD/peers/gdalText"
+sh bench/peers/build.sh "$BUILD" dxflib dime gdal
 
 exec /usr/bin/python3 bench/peers.py --build "$BUILD" "$@"

@@ -4,18 +4,22 @@
 """Usage: /usr/bin/python3 bench/table.py [--build DIR] [--big-mib N] [--rounds N]
 
 Generates into DIR/bench (once) an 8 MiB drawing, a BIG MiB one with LF and with CR LF line
-ends, and a batch of small drawings, then times on each, round after round:
+ends, a batch of small drawings, and a batch of the 20 smallest drawings of the shared corpus
+that read to their end, copied 100 times each; then times on each, round after round:
 
   memchr         a pass over the bytes in memory that finds every line end (benchPlugin)
   plug-in        the plug-in over the same bytes in memory, through the host toolkit's
-                 MemoryStream and MallocServices (benchPlugin; the batch in one process)
+                 MemoryStream and MallocServices (benchPlugin; a batch in one process)
   dxftext        `dxftext -q` end to end, output to /dev/null, with --plugin-only and
-                 without (the host's reader of MTEXT and the rest); the batch is one
+                 without (the host's reader of MTEXT and the rest); a batch is one
                  process over the folder, with --jobs 1 and --jobs 2
+  dxflib         on the batches, the dxflib peer of bench/peers/ (one process over the
+                 files), when make bench could build it (DIR/peers/dxflibText)
 
 Every figure is the median over the rounds; "÷ memchr" is the median of its speed over the
-memchr speed of the same round, so a busy machine slows both sides. Peak memory is the
-maximum resident set of the dxftext process. The table goes to standard output and to
+memchr speed of the same round, so a busy machine slows both sides, and so is the batches'
+documents per second of dxftext --plugin-only --jobs 1 over dxflib's, under the table. Peak
+memory is the maximum resident set of the process. The table goes to standard output and to
 DIR/bench/table.md, the rounds themselves to DIR/bench/table.json.
 """
 import argparse
@@ -29,18 +33,26 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import benchlib as lib  # noqa: E402
 
 
-def measure(build, name, target, documents, size, rounds, batch):
+ONE_THREAD = "dxftext -q --plugin-only"
+DXFLIB = "dxflib (one process over the files)"
+
+
+def measure(build, name, target, files, rounds, batch):
     """Times every reader on one input; returns its rows' raw figures."""
     dxftext = build / "bin" / "dxftext"
-    variants = [("dxftext -q --plugin-only", ["--plugin-only", "--jobs", "1"]),
+    dxflib = build / "peers" / "dxflibText"
+    peer = batch and dxflib.exists()
+    documents, size = len(files), lib.total_bytes(files)
+    variants = [(ONE_THREAD, ["--plugin-only", "--jobs", "1"]),
                 ("dxftext -q (all text)", ["--jobs", "1"])]
     if batch:
         variants += [("dxftext -q --plugin-only --jobs 2", ["--plugin-only", "--jobs", "2"]),
                      ("dxftext -q --jobs 2 (all text)", ["--jobs", "2"])]
     counts = {label: lib.dxftext_counts(dxftext, options, target) for label, options in variants}
     memchr, plugin = [], []
-    timed = {label: [] for label, _ in variants}
+    timed = {label: [] for label, _ in variants + ([(DXFLIB, None)] if peer else [])}
     info = {}
+    peer_counts = None
     for r in range(rounds):
         lib.note(f"{name}: round {r + 1} of {rounds}")
         result = subprocess.run([str(build / "bin" / "benchPlugin"), "--rounds", "1", str(target)],
@@ -51,14 +63,24 @@ def measure(build, name, target, documents, size, rounds, batch):
         for label, options in variants:
             child = lib.run([str(dxftext), "-q", *options, str(target)])
             timed[label].append(child)
+        if peer:
+            child = lib.run([str(dxflib), *map(str, files)])
+            peer_counts = lib.peer_counts(child)
+            if peer_counts is None:
+                lib.note(f"dxflib did not read {name} to its end: no dxflib row")
+                peer = False
+                del timed[DXFLIB]
+            else:
+                timed[DXFLIB].append(child)
     rows = [{"reader": "memchr over the line ends (in memory)", "seconds": memchr,
              "texts": None, "rss_kib": None},
             {"reader": "plug-in, in-memory host (benchPlugin)", "seconds": plugin,
              "texts": info["texts"], "rss_kib": None}]
-    for label, _ in variants:
-        runs = timed[label]
+    for label, runs in timed.items():
+        texts, statuses = counts[label] if label in counts else (peer_counts[2], None)
         rows.append({"reader": label, "seconds": [c.seconds for c in runs],
-                     "texts": counts[label][0], "statuses": counts[label][1],
+                     "texts": texts, "statuses": statuses,
+                     "failed": peer_counts[1] if label == DXFLIB else None,
                      "exit": sorted({c.returncode for c in runs}),
                      "rss_kib": lib.median([c.max_rss_kib for c in runs])})
     for row in rows:
@@ -86,6 +108,21 @@ def table(results):
     return lib.markdown(headers, rows, right=headers[2:])
 
 
+def against_dxflib(results):
+    """For each batch with a dxflib row: dxftext --plugin-only on one thread against dxflib,
+    the median over the rounds of their documents per second in the same round."""
+    lines = []
+    for result in results:
+        rows = {row["reader"]: row for row in result["rows"]}
+        if DXFLIB not in rows:
+            continue
+        ratios = [peer / own for own, peer in zip(rows[ONE_THREAD]["seconds"], rows[DXFLIB]["seconds"])]
+        lines.append(f"- {result['input']}: `{ONE_THREAD}` (one thread) reads "
+                     f"{lib.figure(lib.median(ratios))} times as many documents per second as "
+                     "dxflib in the same rounds.")
+    return lines
+
+
 def notes(results):
     lines = []
     for result in results:
@@ -95,6 +132,10 @@ def notes(results):
                 said = ", ".join(f"{n:,} {s}" for s, n in sorted(statuses.items(), key=lambda i: -i[1]))
                 lines.append(f"- {result['input']}, {row['reader']}: documents {said}.")
                 break
+        for row in result["rows"]:
+            if row.get("failed"):
+                lines.append(f"- {result['input']}, {row['reader']}: {row['failed']:,} documents "
+                             "it could not read.")
         if result["plugin_unfinished"]:
             lines.append(f"- {result['input']}, plug-in in memory: {result['plugin_unfinished']} "
                          "documents refused or stopped before their end.")
@@ -117,13 +158,19 @@ def main():
     inputs = []
     for mib, crlf in ((8, False), (args.big_mib, False), (args.big_mib, True)):
         path = lib.drawing(data, mib, crlf)
-        inputs.append((f"{mib} MiB drawing, {'CR LF' if crlf else 'LF'}", path, 1, path.stat().st_size, False))
+        inputs.append((f"{mib} MiB drawing, {'CR LF' if crlf else 'LF'}", path, [path], False))
     root, files = lib.batch(data, args.batch, args.small_kib * 1024)
-    inputs.append((f"{len(files):,} small drawings", root, len(files), lib.total_bytes(files), True))
+    inputs.append((f"{len(files):,} small drawings", root, files, True))
+    tiny = lib.tiny_batch(data, build / "bin" / "dxftext")
+    if tiny:
+        inputs.append((*tiny, True))
+    if not (build / "peers" / "dxflibText").exists():
+        lib.note(f"no {build / 'peers' / 'dxflibText'}: the batches have no dxflib row "
+                 "(make bench builds it where Debian's libdxflib-dev can be installed)")
 
     results = []
-    for name, target, documents, size, is_batch in inputs:
-        results.append(measure(build, name, target, documents, size, args.rounds, is_batch))
+    for name, target, files, is_batch in inputs:
+        results.append(measure(build, name, target, files, args.rounds, is_batch))
 
     sizes = ", ".join(f"{r['input']}: {lib.figure(r['bytes'] / lib.MIB)} MiB" for r in results)
     text = "\n".join([
@@ -134,7 +181,8 @@ def main():
         "",
         "÷ memchr: the speed over that of a memchr pass finding every line end of the same "
         "bytes in memory, in the same round. texts: text values delivered, empty ones included. "
-        "Peak RSS: the dxftext process's maximum resident set.",
+        "Peak RSS: the process's maximum resident set.",
+        *([""] + against_dxflib(results) if against_dxflib(results) else []),
         *([""] + notes(results) if notes(results) else []),
     ]) + "\n"
     print(text, end="")

@@ -153,16 +153,17 @@ struct Document::State {
 
     ~State() { release(); }
 
-    // Shuts the reader down and closes its stream; the records it made stay the host's.
+    // Shuts the reader down and closes its stream. Every record taken has been released by
+    // then, so the services' memory goes back at once, before the host's own pass needs some.
     void stopPlugin() {
         if (source != nullptr) plugin->entries().shutDownDXFsrc(source);
         source = nullptr;
+        finishMallocServices(&services);
         if (file) finishFileStream(file.get());
     }
 
     void release() {
         stopPlugin();
-        finishMallocServices(&services);
         hostReader.reset();
         if (hostFd >= 0) ::close(hostFd);
         hostFd = -1;

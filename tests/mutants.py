@@ -118,6 +118,17 @@ MUTANTS = [
      "a resumed run's first counts line joins one cut short, and is lost with it"),
     ("tools/dist/wqdxfrdr_dist/plan.py", "            wanted = part not in done\n", "",
      "a resumed run reads no part after the first one written"),
+    ("host/MallocServices.cpp", "return roundUp(bytes + sizeof(BlockHeader)); }",
+     "return roundUp(bytes + sizeof(BlockHeader) - 1); }",
+     "an arena block takes a byte less than it holds"),
+    ("host/MallocServices.cpp", "std::memcpy(moved, block, std::min(oldBytes, bytes));",
+     "std::memcpy(moved, block, std::min(oldBytes, bytes) - 1);",
+     "a block copied to grow loses its last byte"),
+    ("host/MallocServices.cpp", "std::memset(item + 1, 0, static_cast<size_t>(bytes));",
+     "(void)bytes;", "a reused record or text buffer keeps its old bytes"),
+    ("host/MallocServices.cpp", "        services->large = large->next;\n        unpoison(large, kLargeHead);\n"
+     "        std::free(large);", "        services->large = large->next;",
+     "finishing leaves the blocks too large for a chunk"),
 ]
 
 SLOW_CHECKS = "distributedRun|checkInstall"

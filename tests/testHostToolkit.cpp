@@ -1,5 +1,5 @@
-// The host toolkit: record queue order and tracking, memory and file streams, and the
-// records the reader gives through the streams' short reads.
+// The host toolkit: memory and file streams, and the records the reader gives through the
+// streams' short reads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,33 +19,6 @@
 #include "Transcript.hpp"
 
 namespace {
-
-struct Services {
-    wqhost::MallocServices s;
-    uintptr_t queue = 0;
-    Services() { wqhost::initMallocServices(&s); }
-    ~Services() { wqhost::finishMallocServices(&s); }
-    OutputRecord* make(int32_t kind) { return s.table.newRecord(&s.table, kind); }
-    void put(OutputRecord* r, int32_t at) { s.table.putRecord(&s.table, &queue, r, at); }
-    OutputRecord* take() { return s.table.takeRecord(&s.table, &queue, 0); }
-};
-
-TEST(MallocServices, QueueOrderAndRecordsTrackedUntilReleased) {
-    Services h;
-    OutputRecord *a = h.make(41), *b = h.make(48), *start = h.make(38);
-    h.put(a, -1);
-    h.put(start, 0);  // goes before what is waiting, and appends still go to the end
-    h.put(b, -1);
-    for (OutputRecord* want : {start, a, b, static_cast<OutputRecord*>(nullptr)})
-        EXPECT_EQ(h.take(), want);
-    h.put(a, -1);  // the queue works again once it has run empty
-    EXPECT_TRUE(h.take() == a && h.queue == 0u);
-    a->text = static_cast<char*>(h.s.table.rawAlloc(&h.s.table, 2048));
-    h.s.table.rawAlloc(&h.s.table, 2048);  // a buffer never attached: finishing frees it
-    EXPECT_TRUE(wqhost::recordKind(a) == 41 && h.s.recordsLive == 3 && h.s.rawLive == 2);
-    wqhost::releaseRecord(&h.s, a);
-    EXPECT_TRUE(h.s.recordsLive == 2 && h.s.rawLive == 1);
-}
 
 TEST(MemoryStream, SeekTellReadStayWithinTheDocument) {
     const std::string doc = "0\nSECTION\n";
@@ -96,9 +69,10 @@ TEST(FileStream, WindowedReadsMatchTheFileEverywhere) {
 // Every record of a run over `stream`, a line each; after a call that gives none the
 // reader is asked again, as dxftext does, until it has given none eight times in a row.
 std::string records(HostStream* stream) {
-    Services h;
+    wqhost::MallocServices services;  // finished as it goes
+    wqhost::initMallocServices(&services);
     HostParams params;
-    wqhost::initHostParams(&params, &h.s);
+    wqhost::initHostParams(&params, &services);
     DxfSource* source = startSrcDXF(stream, &params);
     std::string out = source == nullptr ? "refused\n" : "";
     for (int nulls = 0; source != nullptr && nulls < 8;) {
@@ -109,7 +83,7 @@ std::string records(HostStream* stream) {
             &out, kind,
             kind == RecordText ? std::string_view(record->text, static_cast<size_t>(record->textLength))
                                : std::string_view());
-        if (record != nullptr) wqhost::releaseRecord(&h.s, record);
+        if (record != nullptr) wqhost::releaseRecord(&services, record);
         if (kind == RecordEndOfDocument) break;
     }
     if (source != nullptr) shutDownDXFsrc(source);

@@ -3,7 +3,6 @@
 #include "FakeHost.hpp"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 namespace wqtest {
@@ -146,11 +145,6 @@ FakeHost::FakeHost(const std::string& bytes) : document(bytes) {
 std::string FakeHost::textOf(const OutputRecord* r) {
     const bool text = wqhost::recordKind(r) == RecordText && r->text != nullptr;
     return text ? std::string(r->text, size_t(std::clamp<intptr_t>(r->textLength, 0, 2048))) : "";
-}
-
-FakeHost::~FakeHost() {
-    for (void* block : poolLive) std::free(block);
-    wqhost::finishMallocServices(&malloced);
 }
 
 }  // namespace wqtest

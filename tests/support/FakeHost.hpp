@@ -46,7 +46,6 @@ struct HostCall {
 class FakeHost {
   public:
     explicit FakeHost(const std::string& document = std::string());
-    ~FakeHost();  // frees whatever is still live, after the counts have been read
     FakeHost(const FakeHost&) = delete;
     FakeHost& operator=(const FakeHost&) = delete;
 
@@ -80,7 +79,7 @@ class FakeHost {
   private:
     std::string document;
     wqhost::MemoryStream memory;
-    wqhost::MallocServices malloced;
+    wqhost::MallocServices malloced;  // gives back whatever is still live when the host goes
     HostParams hostParams;
     HostStream innerStream;  // the toolkit's own slots, called after the fault checks
     HostServices innerServices;
