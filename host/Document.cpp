@@ -351,6 +351,14 @@ Document::~Document() = default;
 
 Document Document::open(const PluginLibrary& plugin, const std::string& path,
                         const ReadOptions& options) {
+    // Non-blocking, so that a FIFO with no writer does not hang the open itself.
+    return openDescriptor(plugin, ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK), path,
+                          options);
+}
+
+Document Document::openDescriptor(const PluginLibrary& plugin, int fd, const std::string& path,
+                                  const ReadOptions& options) {
+    const int openError = errno;
     auto state = std::make_unique<State>();
     State& s = *state;
     s.plugin = &plugin;
@@ -359,8 +367,7 @@ Document Document::open(const PluginLibrary& plugin, const std::string& path,
     s.watch.limitTo(options.timeoutSeconds);
     Document document(std::move(state));
 
-    // Non-blocking, so that a FIFO with no writer does not hang the open itself.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    errno = openError;
     struct stat info;
     if (fd < 0 || ::fstat(fd, &info) != 0) {
         s.end(DocumentStatus::Failed, std::strerror(errno));

@@ -94,6 +94,11 @@ class Document {
     // 2 GiB or larger) are not errors here: they show as the status and message.
     static Document open(const PluginLibrary& plugin, const std::string& path,
                          const ReadOptions& options);
+    // Reads the file open as `fd`, which it takes over and closes, as open() reads the file
+    // `path` names: for a caller that opened it already to see what it is. Open it with
+    // O_NONBLOCK, so that a FIFO with no writer does not hang the open.
+    static Document openDescriptor(const PluginLibrary& plugin, int fd, const std::string& path,
+                                   const ReadOptions& options);
     // Reads `bytes`, a drawing the host already holds; `name` is used in messages only.
     static Document fromBytes(const PluginLibrary& plugin, std::string name, std::string bytes,
                               const ReadOptions& options);

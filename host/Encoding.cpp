@@ -244,7 +244,11 @@ TextConverter& TextConverter::operator=(TextConverter&& other) noexcept {
 
 void TextConverter::swap(TextConverter& other) noexcept {
     std::swap(cd_, other.cd_);
-    std::swap(stop_, other.stop_);
+    // Copied whole: std::swap of an array trades its 256 elements one by one, twice for
+    // each document.
+    const std::array<bool, 256> stop = stop_;
+    stop_ = other.stop_;
+    other.stop_ = stop;
     std::swap(backslashIsAscii_, other.backslashIsAscii_);
     buffer_.swap(other.buffer_);
     std::swap(buffered_, other.buffered_);

@@ -124,6 +124,9 @@ bool addChunk(MallocServices* s) {
     s->chunks = chunk;
     s->cursor = reinterpret_cast<char*>(chunk) + kChunkStart;
     s->chunkEnd = reinterpret_cast<char*>(chunk) + kChunkBytes;
+    // Zero-filled whole, once: the cursor only moves on, so every block carved from it
+    // comes zero-filled without a memset of its own, a thousand of which cost more.
+    std::memset(s->cursor, 0, static_cast<size_t>(s->chunkEnd - s->cursor));
     poison(s->cursor, static_cast<size_t>(s->chunkEnd - s->cursor));
     return true;
 }
@@ -161,7 +164,6 @@ void* zeroedBlock(MallocServices* s, size_t bytes) {
     s->cursor += span;
     writeHeader(block, bytes, span);
     unpoison(block, bytes);
-    std::memset(block, 0, bytes);
     return block;
 }
 

@@ -17,6 +17,9 @@ namespace wqtools {
 namespace {
 
 constexpr size_t kReadBytes = 64 * 1024;
+// Non-blocking, so that a FIFO with no writer does not hang the open; the document reads it
+// blocking.
+constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
 
 bool writeAll(int fd, const char* bytes, size_t count) {
     while (count > 0) {
@@ -51,6 +54,18 @@ int spool(int in) {
 }
 
 }  // namespace
+
+OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = other.take();
+    }
+    return *this;
+}
+
+OpenFile::~OpenFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
 
 PathList::~PathList() {
     if (fd_ >= 0) ::close(fd_);
@@ -112,8 +127,8 @@ bool PathList::Reader::next(std::string* path) {
 }
 
 ItemSource::ItemSource(const std::vector<std::string>& arguments,
-                       const std::vector<PathList>& lists, bool sizes)
-    : arguments_(arguments), lists_(lists), sizes_(sizes) {}
+                       const std::vector<PathList>& lists, Look look)
+    : arguments_(arguments), lists_(lists), look_(look) {}
 
 bool ItemSource::nextArgument(std::string* argument) {
     if (argument_ < arguments_.size()) {
@@ -129,10 +144,12 @@ bool ItemSource::nextArgument(std::string* argument) {
     return false;
 }
 
-Item ItemSource::itemOf(std::string path) const {
-    Item item{std::move(path), "", 0};
+Item ItemSource::itemOf(std::string path, OpenFile file) const {
+    Item item{std::move(path), "", 0, std::move(file)};
     struct stat info;
-    if (sizes_ && item.path != "-" && ::stat(item.path.c_str(), &info) == 0) item.size = info.st_size;
+    if (look_ == Sizes && item.path != "-" && ::stat(item.path.c_str(), &info) == 0) {
+        item.size = info.st_size;
+    }
     return item;
 }
 
@@ -142,22 +159,39 @@ bool ItemSource::next(Item* item) {
             std::string path;
             if (walk_->next(&path)) {
                 found_ = true;
-                *item = itemOf(std::move(path));
+                OpenFile file;
+                if (look_ == Open) file = OpenFile(::open(path.c_str(), kOpenFlags));
+                *item = itemOf(std::move(path), std::move(file));
                 return true;
             }
             std::string error = walk_->error();
             if (error.empty() && !found_) error = "a directory with no .dxf drawings";
             walk_.reset();
             if (!error.empty()) {
-                *item = Item{std::move(walked_), std::move(error), 0};
+                *item = Item{std::move(walked_), std::move(error), 0, OpenFile()};
                 return true;
             }
         }
         std::string argument;
         if (!nextArgument(&argument)) return false;
-        std::error_code notFolder;
-        if (argument == "-" || !std::filesystem::is_directory(argument, notFolder)) {
-            *item = itemOf(std::move(argument));
+        bool folder = false;
+        OpenFile file;
+        if (argument != "-" && look_ == Open) {
+            // A folder opens too: what it is shows on the descriptor, with no second lookup
+            // of its path.
+            file = OpenFile(::open(argument.c_str(), kOpenFlags));
+            struct stat info;
+            folder = file.get() >= 0 && ::fstat(file.get(), &info) == 0 && S_ISDIR(info.st_mode);
+        }
+        if (argument != "-" && file.get() < 0 && (look_ != Open || errno != ENOENT)) {
+            // Not opened, but there (a folder that may not be read, or no descriptor left
+            // with thousands of jobs): the path is looked up, and a document opens it in
+            // its turn.
+            std::error_code notFolder;
+            folder = std::filesystem::is_directory(argument, notFolder);
+        }
+        if (!folder) {
+            *item = itemOf(std::move(argument), std::move(file));
             return true;
         }
         walk_ = std::make_unique<wqhost::DrawingWalk>(argument);

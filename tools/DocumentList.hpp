@@ -14,11 +14,31 @@
 
 namespace wqtools {
 
+// A file descriptor, closed when it goes unless taken.
+class OpenFile {
+  public:
+    OpenFile() = default;
+    explicit OpenFile(int fd) : fd_(fd) {}
+    OpenFile(OpenFile&& other) noexcept : fd_(other.take()) {}
+    OpenFile& operator=(OpenFile&& other) noexcept;
+    ~OpenFile();
+    int get() const { return fd_; }
+    int take() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
 // One document to read, or a listing error to report in its place.
 struct Item {
     std::string path;
     std::string error;  // set: not a document, report this instead
     int64_t size = 0;   // for the progress bar, when asked for; 0 when unknown
+    OpenFile file;      // the document opened (non-blocking) when it was found, if it could be
 };
 
 // A --paths-from list, opened once and read from the start as often as asked. A list that
@@ -58,21 +78,23 @@ class PathList {
     int fd_ = -1;
 };
 
-// The documents, one at a time. With `sizes` each file's size is looked up for the
-// progress bar.
+// The documents, one at a time. With `Open` each is opened to see whether it is a folder
+// to walk, and handed on open, so that a document's path is looked up once; with `Sizes`
+// each file's size is looked up instead, for the progress bar.
 class ItemSource {
   public:
+    enum Look { Open, Sizes };
     ItemSource(const std::vector<std::string>& arguments, const std::vector<PathList>& lists,
-               bool sizes);
+               Look look);
     bool next(Item* item);
 
   private:
     bool nextArgument(std::string* argument);
-    Item itemOf(std::string path) const;
+    Item itemOf(std::string path, OpenFile file) const;
 
     const std::vector<std::string>& arguments_;
     const std::vector<PathList>& lists_;
-    bool sizes_;
+    Look look_;
     size_t argument_ = 0;
     size_t list_ = 0;
     std::unique_ptr<PathList::Reader> reader_;

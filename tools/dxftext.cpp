@@ -2,6 +2,7 @@
 // drawings in parallel through the host toolkit's document API.
 #include <getopt.h>
 #include <limits.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +42,7 @@ using wqhost::Document;
 using wqhost::DocumentStatus;
 using wqtools::Item;
 using wqtools::ItemSource;
+using wqtools::OpenFile;
 using wqtools::PathList;
 
 constexpr const char* kUsage =
@@ -387,7 +389,7 @@ void appendClosingObject(std::string* out, const std::string& file, const char* 
 
 // A document from its path, or standard input read into memory (the reader seeks, which
 // a pipe cannot).
-Document openDocument(Batch* batch, const std::string& path) {
+Document openDocument(Batch* batch, const std::string& path, OpenFile* file) {
     const Options& options = *batch->options;
     wqhost::ReadOptions read;
     read.encoding = options.encoding;
@@ -395,6 +397,7 @@ Document openDocument(Batch* batch, const std::string& path) {
     read.pluginOnly = options.pluginOnly;
     read.timeoutSeconds = options.timeout;
     read.progress = &batch->bytesDone;
+    if (file->get() >= 0) return Document::openDescriptor(*batch->plugin, file->take(), path, read);
     if (path != "-") return Document::open(*batch->plugin, path, read);
     std::string bytes;
     wqhost::readAll(stdin, &bytes, INT32_MAX);
@@ -468,7 +471,7 @@ std::string documentMessages(const Document& document, const Options& options) {
     return messages;
 }
 
-void readDocument(Batch* batch, size_t index, const Item& item, std::string* buffer) {
+void readDocument(Batch* batch, size_t index, Item& item, std::string* buffer) {
     const Options& options = *batch->options;
     DocumentWriter writer(batch->output, index, buffer);
     const bool jsonl = options.format == Format::Jsonl;
@@ -479,7 +482,7 @@ void readDocument(Batch* batch, size_t index, const Item& item, std::string* buf
         batch->output->finish(index, "dxftext: " + item.path + ": " + item.error + "\n");
         return;
     }
-    Document document = openDocument(batch, item.path);
+    Document document = openDocument(batch, item.path, &item.file);
     const std::string prefix = batch->withFilename ? item.path + ":" : std::string();
     if (options.format == Format::Records) {
         writeRecords(&document, prefix, &writer);
@@ -514,7 +517,7 @@ void work(Batch* batch) {
 // Counts the documents and their bytes for the progress bar, until done or stopped.
 void countAhead(const std::vector<std::string>* arguments, const std::vector<PathList>* lists,
                 WorkAhead* ahead, const std::atomic<bool>* stop) {
-    ItemSource source(*arguments, *lists, true);
+    ItemSource source(*arguments, *lists, ItemSource::Sizes);
     Item item;
     while (!stop->load() && source.next(&item)) {
         ahead->bytes += item.size;
@@ -586,6 +589,13 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Each thread's document, and those found ahead of it, are held open: room for a
+    // thousand jobs' worth, as far as the system allows.
+    struct rlimit files;
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     std::vector<PathList> lists;
     size_t standardInput = static_cast<size_t>(
         std::count(options.arguments.begin(), options.arguments.end(), "-"));
@@ -599,7 +609,7 @@ int main(int argc, char** argv) {
     }
     if (standardInput > 1) return usageError("standard input can be read only once");
 
-    ItemSource source(options.arguments, lists, false);
+    ItemSource source(options.arguments, lists, ItemSource::Open);
     Feed feed(&source);
     unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
     // Lines start with the file name by default when there is more than one document, and
