@@ -77,6 +77,7 @@ bool PathList::open(const std::string& name, std::string* error) {
     struct stat info;
     if (in < 0 || ::fstat(in, &info) != 0) {
         *error = name + ": " + std::strerror(errno);
+        if (in >= 0 && !standardInput) ::close(in);
         return false;
     }
     if (S_ISREG(info.st_mode) && !standardInput) {
