@@ -155,6 +155,18 @@ struct AddressTree {
     }
 };
 
+// A record enters the structures by memory when it is made and leaves and enters them again
+// when its memory moves; the tree only once it has been built.
+void indexByMemory(StorageContext* ctx, BlockRecord* record) {
+    MemoryTable::insert(ctx, record);
+    if (ctx->addressTreeBuilt != 0) AddressTree::insert(&ctx->addressRoot, record);
+}
+
+void unindexByMemory(StorageContext* ctx, BlockRecord* record) {
+    MemoryTable::remove(ctx, record);
+    if (ctx->addressTreeBuilt != 0) AddressTree::remove(&ctx->addressRoot, record);
+}
+
 // The free records as a pairing heap with the newest (highest sequence) at the root: each
 // record's first child and next sibling are its `bySequence` links, and every child is
 // older than its parent. Only the root is ever taken out (allocBlock takes the record
@@ -296,11 +308,9 @@ void* growRecord(DxfPublicStorage* self, BlockRecord* record, int32_t extra) {
     if (moved == nullptr) return nullptr;
     const int32_t keep = inUse ? record->memoryBytes : 0;
     // The table and the tree are ordered by memory: the record leaves them under its old one.
-    MemoryTable::remove(ctx, record);
-    if (ctx->addressTreeBuilt != 0) AddressTree::remove(&ctx->addressRoot, record);
+    unindexByMemory(ctx, record);
     record->memory = static_cast<unsigned char*>(moved);
-    MemoryTable::insert(ctx, record);
-    if (ctx->addressTreeBuilt != 0) AddressTree::insert(&ctx->addressRoot, record);
+    indexByMemory(ctx, record);
     record->memoryBytes = static_cast<int32_t>(newBytes);
     std::memset(record->memory + keep, 0, static_cast<size_t>(newBytes - keep));
     return record->memory;
@@ -352,8 +362,7 @@ void* allocBlock(DxfPublicStorage* self, int32_t size) {
     record->older = ctx->newestBlock;
     ctx->newestBlock = record;
     record->sequence = ++ctx->recordsMade;
-    MemoryTable::insert(ctx, record);
-    if (ctx->addressTreeBuilt != 0) AddressTree::insert(&ctx->addressRoot, record);
+    indexByMemory(ctx, record);
     ++ctx->blocksInUse;
     return record->memory;
 }

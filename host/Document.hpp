@@ -96,7 +96,8 @@ class Document {
                          const ReadOptions& options);
     // Reads the file open as `fd`, which it takes over and closes, as open() reads the file
     // `path` names: for a caller that opened it already to see what it is. Open it with
-    // O_NONBLOCK, so that a FIFO with no writer does not hang the open.
+    // O_NONBLOCK, so that a FIFO with no writer does not hang the open. An `fd` of -1, with
+    // errno as the failed open left it, gives the document that failure.
     static Document openDescriptor(const PluginLibrary& plugin, int fd, const std::string& path,
                                    const ReadOptions& options);
     // Reads `bytes`, a drawing the host already holds; `name` is used in messages only.
