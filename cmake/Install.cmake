@@ -28,8 +28,9 @@ foreach(name wqdxfrdr.h WqExport.h DxfHost.h DxfSourceRecord.h DxfSource.h)
   list(APPEND WQ_PUBLIC_HEADERS ${CMAKE_CURRENT_SOURCE_DIR}/include/${name})
 endforeach()
 set(WQ_HOST_HEADERS)
-foreach(name MallocServices MemoryStream FileStream StreamWatch Plugin ReadAll RecordLine
-             Encoding Json MtextPlain TextEntityReader Document DrawingFiles)
+foreach(name MallocServices Plugin Document input/MemoryStream input/FileStream
+             input/StreamWatch input/ReadAll input/DrawingFiles drawing/Encoding
+             drawing/MtextPlain drawing/TextEntityReader output/RecordLine output/Json)
   list(APPEND WQ_HOST_HEADERS ${CMAKE_CURRENT_SOURCE_DIR}/host/${name}.hpp)
 endforeach()
 install(FILES ${WQ_PUBLIC_HEADERS} DESTINATION ${WQ_INSTALL_INCLUDEDIR})
