@@ -134,6 +134,24 @@ struct Document::State {
     int hostFd = -1;
     HostEntity hostEntity;
 
+    // Placing the plug-in's entities: a reader of the host's own over the same bytes yields
+    // every TEXT, ATTDEF, ATTRIB and BLOCK with the offset of the line naming it, and the
+    // plug-in's start record says at which offset the plug-in read its entity's name. The
+    // placer moves forward as the plug-in does; when the plug-in goes back (a BLOCKS
+    // section that ran on into ENTITIES, whose entities ENTITIES then gives again), it
+    // starts over from the nearest section start before the entity.
+    std::unique_ptr<TextEntityReader> placer;
+    HostEntity placed;
+    bool placedValid = false;      // `placed` holds the entity the placer reached last
+    int64_t lastPlaced = -1;       // the offset asked for last
+    std::vector<TextEntityReader::SectionStart> sectionStarts;
+    int32_t currentTextGroups = 0;  // of the plug-in's entity being gathered, as placed
+    int32_t currentValueGroup = -1;
+
+    MetadataCollector collector;
+    DrawingMetadata metadata;
+    bool metadataSettled = false;
+
     Phase phase = Phase::Done;
     DocumentStatus status = DocumentStatus::Reading;
     std::string message;
@@ -164,6 +182,7 @@ struct Document::State {
 
     void release() {
         stopPlugin();
+        placer.reset();
         hostReader.reset();
         if (hostFd >= 0) ::close(hostFd);
         hostFd = -1;
@@ -184,6 +203,12 @@ struct Document::State {
         }
     }
 
+    void convertName(const RawValue& raw, std::optional<std::string>* out) {
+        if (!raw.known) return out->reset();
+        out->emplace();
+        convert(raw.bytes.data(), raw.bytes.size(), &**out);
+    }
+
     static void keepReport(HostStream* stream, const char* message, int32_t zero);
     void chooseEncoding();
     void startOnBytes();
@@ -193,6 +218,15 @@ struct Document::State {
     bool startHostReader();
     bool nextHostEntity(TextEntity* entity);
     void finish();
+
+    TextEntityReader::ReadFunction pluginBytesFrom(int64_t offset);
+    void restartPlacer(int64_t offset);
+    bool placeAt(int64_t offset);
+    const char* kindAt(int64_t offset);
+    void beginPluginEntity(int64_t offset);
+    void completePluginEntity();
+    void nameEntity(const EntityPlace& place, TextEntity* entity);
+    void settleMetadata();
 };
 
 void Document::State::chooseEncoding() {
@@ -229,6 +263,7 @@ void Document::State::start() {
     stream->hostWords0to7[0] = reinterpret_cast<uintptr_t>(this);
     stream->reportError = keepReport;
     initMallocServices(&services);
+    services.readOffset = watch.lastReadAddress();
     initHostParams(&params, &services);
     source = plugin->entries().startSrcDXF(stream, &params);
     if (source != nullptr) {
@@ -272,7 +307,16 @@ OutputRecord* Document::State::pullRecord() {
 }
 
 void Document::State::finishPlugin() {
+    // With no pass of the host's own to follow, the placer reads on to the end for the
+    // metadata, while the plug-in's stream is still open.
+    if (options.structure && options.pluginOnly && !watch.expired()) {
+        if (placer == nullptr) restartPlacer(0);
+        while (placer->next(&placed)) {
+        }
+        placedValid = false;
+    }
     stopPlugin();
+    placer.reset();
     phase = Phase::Done;
     if (watch.expired() || status != DocumentStatus::Reading || options.pluginOnly) return;
     if (startHostReader()) phase = Phase::Host;
@@ -280,6 +324,9 @@ void Document::State::finishPlugin() {
 
 // The host's reader makes its own pass over the document, from the start.
 bool Document::State::startHostReader() {
+    TextEntityReader::Options read;
+    read.places = options.structure;
+    read.metadata = options.structure ? &collector : nullptr;
     if (memory) {
         hostReader = std::make_unique<TextEntityReader>(
             [this, offset = size_t{0}](char* buffer, size_t want) mutable -> int64_t {
@@ -288,7 +335,8 @@ bool Document::State::startHostReader() {
                 std::memcpy(buffer, bytes.data() + offset, count);
                 offset += count;
                 return static_cast<int64_t>(count);
-            });
+            },
+            read);
         return true;
     }
     hostFd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
@@ -302,7 +350,8 @@ bool Document::State::startHostReader() {
                 if (got > 0) offset += got;
                 return got;
             }
-        });
+        },
+        read);
     return true;
 }
 
@@ -317,12 +366,155 @@ bool Document::State::nextHostEntity(TextEntity* entity) {
     entity->ordinal = ++entityCount;
     entity->kind = hostEntity.kind;
     entity->fromPlugin = false;
+    nameEntity(hostEntity.place, entity);
+    entity->valueText = -1;
     entity->texts.resize(hostEntity.texts.size());
     for (size_t i = 0; i < hostEntity.texts.size(); ++i) {
         convert(hostEntity.texts[i].data(), hostEntity.texts[i].size(), &entity->texts[i]);
     }
     textCount += static_cast<int64_t>(entity->texts.size());
     return true;
+}
+
+// --- placing the plug-in's entities ---------------------------------------------------
+
+// The document's bytes from `offset` on, for a reader of the host's own while the plug-in
+// reads: from memory, or from the plug-in's open file by offset, which leaves the plug-in's
+// own position alone. It does not tell the watch where it reads, since the watch's last
+// read is the plug-in's (its stamps and its progress), but it stops when time is up.
+TextEntityReader::ReadFunction Document::State::pluginBytesFrom(int64_t offset) {
+    if (memory) {
+        return [this, offset](char* buffer, size_t want) mutable -> int64_t {
+            if (watch.expired() || offset >= size) return 0;
+            const size_t count = std::min(want, static_cast<size_t>(size - offset));
+            std::memcpy(buffer, bytes.data() + offset, count);
+            offset += static_cast<int64_t>(count);
+            return static_cast<int64_t>(count);
+        };
+    }
+    return [this, offset](char* buffer, size_t want) mutable -> int64_t {
+        if (watch.expired() || file == nullptr || file->fd < 0) return 0;
+        for (;;) {
+            const ssize_t got = ::pread(file->fd, buffer, want, static_cast<off_t>(offset));
+            if (got < 0 && errno == EINTR) continue;
+            if (got > 0) offset += got;
+            return got;
+        }
+    };
+}
+
+void Document::State::restartPlacer(int64_t offset) {
+    TextEntityReader::SectionStart from{0, TextEntityReader::Section::Outside};
+    for (const TextEntityReader::SectionStart& start : sectionStarts) {
+        if (start.offset <= offset) from = start;
+    }
+    TextEntityReader::Options read;
+    read.yield = TextEntityReader::Yield::PluginKinds;
+    read.start = from;
+    // The metadata comes from the host's own pass when there is one; the collector takes
+    // a header read twice as once.
+    read.metadata = options.pluginOnly ? &collector : nullptr;
+    placer = std::make_unique<TextEntityReader>(pluginBytesFrom(from.offset), read);
+    placedValid = false;
+}
+
+// Moves the placer to the entity whose name line starts at `offset`; false when the
+// drawing, read the host's way, has none there.
+bool Document::State::placeAt(int64_t offset) {
+    if (placer == nullptr || offset <= lastPlaced) restartPlacer(offset);
+    lastPlaced = offset;
+    while (!placedValid || placed.place.offset < offset) {
+        placedValid = placer->next(&placed);
+        for (const TextEntityReader::SectionStart& start : placer->sectionStarts()) {
+            if (sectionStarts.size() >= TextEntityReader::kMostSectionStarts) break;
+            if (sectionStarts.empty() || start.offset > sectionStarts.back().offset) {
+                sectionStarts.push_back(start);
+            }
+        }
+        if (!placedValid) return false;
+    }
+    return placed.place.offset == offset;
+}
+
+// The name of the entity at `offset`, read from the bytes the plug-in read it from: one of
+// the four the plug-in reads, or null when they cannot be read again.
+const char* Document::State::kindAt(int64_t offset) {
+    char line[8] = {};
+    size_t got = 0;
+    if (offset < 0) return nullptr;
+    if (memory && offset < size) {
+        got = std::min(sizeof line, static_cast<size_t>(size - offset));
+        std::memcpy(line, bytes.data() + offset, got);
+    } else if (file != nullptr && offset >= file->windowStart &&
+               offset + static_cast<int64_t>(sizeof line) <= file->windowStart + file->windowBytes) {
+        got = sizeof line;
+        std::memcpy(line, file->window + (offset - file->windowStart), got);
+    } else if (file != nullptr && file->fd >= 0) {
+        const ssize_t read = ::pread(file->fd, line, sizeof line, static_cast<off_t>(offset));
+        got = read > 0 ? static_cast<size_t>(read) : 0;
+    }
+    const std::string_view start(line, got);
+    for (const char* kind : {"TEXT", "ATTRIB", "ATTDEF", "BLOCK"}) {
+        if (start.compare(0, std::strlen(kind), kind) == 0) return kind;
+    }
+    return nullptr;
+}
+
+// A start record opens a plug-in entity: its kind and names come from where the plug-in
+// read it.
+void Document::State::beginPluginEntity(int64_t offset) {
+    current.kind = nullptr;
+    currentTextGroups = 0;
+    currentValueGroup = -1;
+    if (options.structure && offset >= 0 && placeAt(offset)) {
+        current.kind = placed.kind;
+        nameEntity(placed.place, &current);
+        currentTextGroups = placed.place.textGroups;
+        currentValueGroup = placed.place.valueGroup;
+    }
+    if (current.kind == nullptr) current.kind = kindAt(offset);
+}
+
+// An ATTRIB's or ATTDEF's value is the text of its group 1 when the plug-in delivered one
+// text for each group of code 1 and 2 the drawing has; otherwise which one it is is not
+// known.
+void Document::State::completePluginEntity() {
+    const bool matches = currentTextGroups == static_cast<int32_t>(current.texts.size());
+    const bool attribute = current.kind != nullptr && (std::strcmp(current.kind, "ATTRIB") == 0 ||
+                                                       std::strcmp(current.kind, "ATTDEF") == 0);
+    current.valueText = matches && attribute ? currentValueGroup : -1;
+}
+
+void Document::State::nameEntity(const EntityPlace& place, TextEntity* entity) {
+    convertName(place.layer, &entity->layer);
+    convertName(place.handle, &entity->handle);
+    convertName(place.block, &entity->block);
+    convertName(place.tag, &entity->tag);
+    entity->space = place.space == EntityPlace::Space::Model   ? "model"
+                    : place.space == EntityPlace::Space::Paper ? "paper"
+                                                               : nullptr;
+    if (place.inInsert) {
+        entity->insert.emplace();
+        convertName(place.insertHandle, &entity->insert->handle);
+        convertName(place.insertBlock, &entity->insert->block);
+    } else {
+        entity->insert.reset();
+    }
+    if (place.hasPosition) {
+        entity->position = std::array<double, 3>{place.position[0], place.position[1],
+                                                 place.position[2]};
+    } else {
+        entity->position.reset();
+    }
+}
+
+void Document::State::settleMetadata() {
+    if (metadataSettled) return;
+    metadataSettled = true;
+    if (!options.structure) return;
+    metadata = collector.result(
+        [this](std::string_view raw, std::string* out) { convert(raw.data(), raw.size(), out); });
+    if (converter) metadata.encoding = encoding.codePage;
 }
 
 void Document::State::finish() {
@@ -482,11 +674,13 @@ bool Document::next(TextEntity* entity) {
             // start record. Every start up to the entity's end continues it.
             if (!(s.entityOpen && s.resumePending)) {
                 if (s.entityOpen) {
+                    s.completePluginEntity();
                     *entity = std::move(s.current);
                     ready = true;
                 }
                 s.current = TextEntity();
                 s.entityOpen = true;
+                s.beginPluginEntity(recordReadOffset(record));
             }
         } else if (kind == RecordText) {
             if (!s.entityOpen) s.current = TextEntity(), s.entityOpen = true;
@@ -495,6 +689,7 @@ bool Document::next(TextEntity* entity) {
                       &s.current.texts.back());
             ++s.textCount;
         } else if (s.entityOpen) {  // the end of an entity, or of the document
+            s.completePluginEntity();
             *entity = std::move(s.current);
             s.entityOpen = false;
             ready = true;
@@ -504,13 +699,13 @@ bool Document::next(TextEntity* entity) {
         if (kind == RecordEndOfDocument) s.finishPlugin();
         if (ready) {
             entity->ordinal = ++s.entityCount;
-            entity->kind = nullptr;
             entity->fromPlugin = true;
             return true;
         }
     }
     if (s.phase == State::Phase::Host && s.nextHostEntity(entity)) return true;
     if (s.status == DocumentStatus::Reading) s.finish();
+    s.settleMetadata();
     return false;
 }
 
@@ -523,7 +718,9 @@ bool Document::nextRecord(RawRecord* out) {
                               out->kind == RecordText ? static_cast<size_t>(record->textLength) : 0);
             releaseRecord(&s.services, record);
             if (out->kind == RecordEndOfDocument) {
-                s.options.pluginOnly = true;  // the raw view is the plug-in's records alone
+                // The raw view is the plug-in's records alone, unnamed.
+                s.options.pluginOnly = true;
+                s.options.structure = false;
                 s.finishPlugin();
             }
             return true;
@@ -542,5 +739,6 @@ int64_t Document::size() const { return state_->size; }
 int64_t Document::entities() const { return state_->entityCount; }
 int64_t Document::texts() const { return state_->textCount; }
 int64_t Document::recoveries() const { return state_->recoveryCount; }
+const DrawingMetadata& Document::metadata() const { return state_->metadata; }
 
 }  // namespace wqhost

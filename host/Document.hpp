@@ -3,13 +3,16 @@
 #ifndef WQHOST_DOCUMENT_HPP
 #define WQHOST_DOCUMENT_HPP
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Encoding.hpp"
+#include "Metadata.hpp"
 #include "Plugin.hpp"
 
 namespace wqhost {
@@ -50,6 +53,11 @@ struct ReadOptions {
     double timeoutSeconds = 0;
     // Where bytes read are added as the document goes (for a progress display); may be null.
     std::atomic<int64_t>* progress = nullptr;
+    // Name every entity (its layer, handle, block, space, tag, insert and position) and read
+    // the drawing's metadata. It costs a pass of the host's own over the part of the drawing
+    // the plug-in's entities lie in; a caller after the texts alone turns it off, and then
+    // an entity carries only its kind and texts and metadata() stays empty.
+    bool structure = true;
 };
 
 // How reading a document ended.
@@ -64,13 +72,44 @@ enum class DocumentStatus {
 // "ok", "recovered", "refused", "failed", "timeout" ("reading" while not ended).
 const char* statusName(DocumentStatus status);
 
-// One text entity: the plug-in's (TEXT, ATTDEF, ATTRIB, BLOCK, kind null) or the host's
-// (MTEXT, DIMENSION, ..., kind set), with its text values in order.
+// The INSERT an ATTRIB belongs to: the block reference whose attribute it is.
+struct InsertReference {
+    std::optional<std::string> handle;  // the INSERT's group 5
+    std::optional<std::string> block;   // the name of the block it inserts (group 2)
+};
+
+// One text entity: the plug-in's (TEXT, ATTDEF, ATTRIB, BLOCK) or the host's (MTEXT,
+// MULTILEADER, DIMENSION, ARCALIGNEDTEXT, ACAD_TABLE, RTEXT), with its text values in order
+// and what names it. Names are converted as the texts are (UTF-8, or the bytes as written
+// with encoding "raw"). What the drawing does not say is empty (nullopt, null), never made
+// up: a layer the drawing does not give, an ATTRIB with no INSERT before it, a position
+// that is not a number.
 struct TextEntity {
-    int64_t ordinal = 0;         // 1 for the document's first entity
-    const char* kind = nullptr;  // null for the plug-in's entities, which carry no kind
-    bool fromPlugin = true;
+    int64_t ordinal = 0;          // 1 for the document's first entity
+    const char* kind = nullptr;   // the entity type, as above; a static string
+    bool fromPlugin = true;       // delivered by the plug-in, or by the host's own reader
     std::vector<std::string> texts;  // UTF-8, or the delivered bytes with encoding "raw"
+
+    std::optional<std::string> layer;   // group 8
+    std::optional<std::string> handle;  // group 5, as written
+    // The block definition the entity stands in (a BLOCK: its own name); empty in
+    // ENTITIES.
+    std::optional<std::string> block;
+    // "model" or "paper" in ENTITIES (group 67); null in BLOCKS.
+    const char* space = nullptr;
+    std::optional<std::string> tag;          // ATTRIB and ATTDEF: group 2
+    std::optional<InsertReference> insert;   // ATTRIB: the INSERT it follows
+    std::optional<std::array<double, 3>> position;  // groups 10, 20 and 30
+    // For ATTRIB and ATTDEF, which of `texts` is the value (group 1, where group 2 is the
+    // tag); -1 when there is none or the texts do not match the drawing's groups.
+    int valueText = -1;
+
+    // The value of an ATTRIB or ATTDEF (see valueText), or null.
+    const std::string* value() const {
+        return valueText >= 0 && static_cast<size_t>(valueText) < texts.size()
+                   ? &texts[static_cast<size_t>(valueText)]
+                   : nullptr;
+    }
 };
 
 // One record as the plug-in delivered it, for hosts that want the raw view.
@@ -124,6 +163,10 @@ class Document {
     int64_t entities() const;      // text entities delivered so far
     int64_t texts() const;         // text values delivered so far
     int64_t recoveries() const;    // times reading went on past an entity it could not read
+    // What the drawing says about itself (its version, code page, dates, author, custom
+    // properties, ...), complete once next() has returned false; empty with
+    // ReadOptions::structure off and for raw records.
+    const DrawingMetadata& metadata() const;
 
   private:
     struct State;

@@ -314,7 +314,13 @@ OutputRecord* newRecord(HostServices* services, int32_t kind) {
     MallocServices* s = self(services);
     constexpr auto bytes = static_cast<int32_t>(sizeof(OutputRecord));
     auto* record = static_cast<OutputRecord*>(newItem(s, &s->freeRecords, bytes, bytes, kind));
-    if (record != nullptr) ++s->recordsLive;
+    if (record == nullptr) return nullptr;
+    ++s->recordsLive;
+    // Word 0 is the host's own: the reader neither reads nor writes it. It holds the offset
+    // plus one, so that a record without a stamp stays all zeros as every record starts.
+    if (kind == RecordTextStart && s->readOffset != nullptr && *s->readOffset >= 0) {
+        record->hostWords0to4[0] = static_cast<uintptr_t>(static_cast<intptr_t>(*s->readOffset + 1));
+    }
     return record;
 }
 
@@ -367,6 +373,7 @@ void initMallocServices(MallocServices* services) {
     services->table.putRecord = putRecord;
     services->table.takeRecord = takeRecord;
     services->poolLive = services->poolPeak = 0;
+    services->readOffset = nullptr;
 }
 
 void finishMallocServices(MallocServices* services) {
@@ -386,6 +393,10 @@ void finishMallocServices(MallocServices* services) {
 }
 
 int32_t recordKind(const OutputRecord* record) { return itemOf(record)->kind; }
+
+int64_t recordReadOffset(const OutputRecord* record) {
+    return static_cast<int64_t>(record->hostWords0to4[0]) - 1;
+}
 
 void releaseRecord(MallocServices* services, OutputRecord* record) {
     if (record == nullptr) return;

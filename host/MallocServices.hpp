@@ -29,6 +29,10 @@ struct MallocServices {
     int64_t rawLive = 0;      // rawAlloc buffers (record texts) not yet released
     int64_t poolLive = 0;     // callocMem blocks not yet given back with freeMem
     int64_t poolPeak = 0;     // the most poolLive has been: the plug-in's memory high-water mark
+    // Where the document's stream notes the offset its latest read started at, or null.
+    // Each start record is stamped with it as the reader makes it: the reader has just read
+    // the line naming the entity, so the stamp says where in the document the entity is.
+    const int64_t* readOffset = nullptr;
 
     // The arena's state, private to MallocServices.cpp.
     ArenaChunk* chunks = nullptr;  // newest first; blocks are carved from the first
@@ -53,6 +57,8 @@ void finishMallocServices(MallocServices* services);
 
 // What a record is, as the services made it.
 int32_t recordKind(const OutputRecord* record);
+// The offset a start record was stamped with (see readOffset); -1 when none was.
+int64_t recordReadOffset(const OutputRecord* record);
 // Gives back a record taken from the queue, with its text buffer.
 void releaseRecord(MallocServices* services, OutputRecord* record);
 

@@ -45,7 +45,10 @@ for line in open(sys.argv[1], encoding="utf-8"):
         assert o["texts"] == texts[o["file"]] and o["entities"] == entities[o["file"]], o
         closed[o["file"]] = o
     else:
-        assert o["source"] == "plugin" and o["kind"] is None and o["entity"] == entities[o["file"]] + 1
+        assert list(o) == ["file", "entity", "source", "kind", "layer", "handle", "block", "space",
+                           "tag", "insert", "position", "texts"], o
+        assert o["source"] == "plugin" and o["entity"] == entities[o["file"]] + 1
+        assert o["kind"] in ("TEXT", "ATTDEF", "ATTRIB", "BLOCK"), o
         entities[o["file"]] += 1; texts[o["file"]] += len(o["texts"])
 records = collections.defaultdict(lambda: [0, 0])  # texts, entities
 for line in open(sys.argv[2], "rb"):

@@ -32,14 +32,17 @@ Document fromBody(const std::string& body, ReadOptions options = ReadOptions()) 
     return Document::fromBytes(plugin(), "d", bytes, options);
 }
 
-// Every entity as "kind:text|text", kind "-" for the plug-in's.
+// Every entity as "kind:text|text".
 Lines readAll(Document& document, int64_t alreadyRead = 0) {
     Lines out;
     wqhost::TextEntity entity;
     while (document.next(&entity)) {
         EXPECT_EQ(entity.ordinal, ++alreadyRead);
-        EXPECT_EQ(entity.fromPlugin, entity.kind == nullptr);
-        std::string line = std::string(entity.kind ? entity.kind : "-") + ":";
+        EXPECT_TRUE(entity.kind != nullptr);
+        const std::string kind = entity.kind != nullptr ? entity.kind : "null";
+        EXPECT_EQ(entity.fromPlugin,
+                  kind == "TEXT" || kind == "ATTDEF" || kind == "ATTRIB" || kind == "BLOCK");
+        std::string line = kind + ":";
         for (size_t i = 0; i < entity.texts.size(); ++i) line += (i ? "|" : "") + entity.texts[i];
         out.push_back(line);
     }
@@ -49,7 +52,7 @@ Lines readAll(Document& document, int64_t alreadyRead = 0) {
 TEST(Document, PluginEntitiesComeFirstThenTheHostsInFileOrder) {
     Document document =
         fromBody("0\nMTEXT\n3\nfirst \n1\n\\Lnote\n0\nTEXT\n1\nplain\n0\nDIMENSION\n1\n<> TYP\n");
-    EXPECT_EQ(readAll(document), (Lines{"-:plain", "MTEXT:first note", "DIMENSION: TYP"}));
+    EXPECT_EQ(readAll(document), (Lines{"TEXT:plain", "MTEXT:first note", "DIMENSION: TYP"}));
     EXPECT_EQ(document.status(), DocumentStatus::Ok);
     EXPECT_TRUE(document.entities() == 3 && document.texts() == 3);
     ReadOptions pluginOnly;
@@ -67,7 +70,7 @@ TEST(Document, RecoveredTextsJoinTheEntityTheyBelongTo) {
     const std::string body = "0\nTEXT\n1\nbefore\n420\n256\n1\nafter\n0\nTEXT\n1\nnext\n0\nTEXT\n" +
                              unknown + "1\nlast\n";
     Document document = fromBody(body);
-    EXPECT_EQ(readAll(document), (Lines{"-:before|after", "-:next", "-:last"}));
+    EXPECT_EQ(readAll(document), (Lines{"TEXT:before|after", "TEXT:next", "TEXT:last"}));
     EXPECT_EQ(document.status(), DocumentStatus::Recovered);
     EXPECT_EQ(document.recoveries(), 101);
     ReadOptions strict;
@@ -108,12 +111,12 @@ TEST(Document, RecordViewCodePageAndRawBytes) {
         "0\nSECTION\n2\nHEADER\n9\n$DWGCODEPAGE\n3\nANSI_1252\n0\nENDSEC\n0\nSECTION\n2\n"
         "ENTITIES\n0\nTEXT\n1\nM\xfc\x64\x65\n0\nENDSEC\n0\nEOF\n";
     Document document = Document::fromBytes(plugin(), "c", bytes, ReadOptions());
-    EXPECT_EQ(readAll(document), Lines{"-:M\xc3\xbc" "de"});
+    EXPECT_EQ(readAll(document), Lines{"TEXT:M\xc3\xbc" "de"});
     EXPECT_TRUE(document.encoding().codePage == "CP1252" && document.encoding().fromHeader);
     ReadOptions raw;
     raw.encoding = "raw";
     Document rawDocument = Document::fromBytes(plugin(), "c", bytes, raw);
-    EXPECT_EQ(readAll(rawDocument), Lines{"-:M\xfc" "de"});
+    EXPECT_EQ(readAll(rawDocument), Lines{"TEXT:M\xfc" "de"});
     // A code page named past the first look counts, in a file read whole (up to 256 KiB)
     // and in one whose header is read in two steps (lines past EOF make it larger).
     std::string late = "0\nSECTION\n2\nHEADER\n";
@@ -123,7 +126,7 @@ TEST(Document, RecordViewCodePageAndRawBytes) {
     for (const std::string& drawing : {late, late + std::string(256u << 10, '\n')}) {
         const std::string path = wqtest::writeTempFile(drawing);
         Document file = Document::open(plugin(), path, ReadOptions());
-        EXPECT_EQ(readAll(file), Lines{"-:M\xd1\x8c" "de"});
+        EXPECT_EQ(readAll(file), Lines{"TEXT:M\xd1\x8c" "de"});
         EXPECT_EQ(file.encoding().codePage, "CP1251");
         std::remove(path.c_str());
     }
@@ -141,7 +144,7 @@ TEST(Document, StoppingOrMovingHalfWayIsSafe) {
     Document first = fromBody(body);
     ASSERT_TRUE(first.next(&entity));
     Document moved = std::move(first);
-    EXPECT_EQ(readAll(moved, 1), (Lines{"-:B", "MTEXT:C"}));
+    EXPECT_EQ(readAll(moved, 1), (Lines{"TEXT:B", "MTEXT:C"}));
 }
 
 TEST(Document, ProblemsWithTheFileAreStatusesNotErrors) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,6 +70,13 @@ constexpr const char* kUsage =
     "      --no-filename      never start lines with the file name\n"
     "      --plugin-only      only the entities the plug-in reads (TEXT, ATTDEF, ATTRIB,\n"
     "                         BLOCK), not the host's MTEXT and others\n"
+    "      --fields           instead of all the text, one TAG=value line per ATTRIB (the\n"
+    "                         fields of title blocks and other block references)\n"
+    "      --metadata         the drawing's metadata (version, dates, author, title, custom\n"
+    "                         properties, ...), one 'key: value' line each; with --fields,\n"
+    "                         after the fields. JSON Lines always carries both: each\n"
+    "                         entity's kind, layer, handle, block, space, tag, insert and\n"
+    "                         position, and the closing object's metadata\n"
     "\n"
     "Reading:\n"
     "  -j, --jobs N           read N documents at a time (default: the number of cores);\n"
@@ -103,6 +112,8 @@ struct Options {
     bool all = false;
     int withFilename = -1;  // -1: decided by the number of documents
     bool pluginOnly = false;
+    bool fields = false;
+    bool metadata = false;
     bool strict = false;
     bool quiet = false;
     bool verbose = false;
@@ -128,7 +139,7 @@ bool parseCount(const char* text, double* value) {
 
 // Parses the command line; returns -1 to go on, or an exit status.
 int parseOptions(int argc, char** argv, Options* options) {
-    enum { NoFilename = 256, PluginOnly, PathsFrom, Strict, Timeout };
+    enum { NoFilename = 256, PluginOnly, Fields, Metadata, PathsFrom, Strict, Timeout };
     static const struct option kLong[] = {
         {"format", required_argument, nullptr, 'f'},
         {"records", no_argument, nullptr, 'r'},
@@ -137,6 +148,8 @@ int parseOptions(int argc, char** argv, Options* options) {
         {"with-filename", no_argument, nullptr, 'H'},
         {"no-filename", no_argument, nullptr, NoFilename},
         {"plugin-only", no_argument, nullptr, PluginOnly},
+        {"fields", no_argument, nullptr, Fields},
+        {"metadata", no_argument, nullptr, Metadata},
         {"jobs", required_argument, nullptr, 'j'},
         {"paths-from", required_argument, nullptr, PathsFrom},
         {"strict", no_argument, nullptr, Strict},
@@ -169,6 +182,8 @@ int parseOptions(int argc, char** argv, Options* options) {
             case 'H': options->withFilename = 1; break;
             case NoFilename: options->withFilename = 0; break;
             case PluginOnly: options->pluginOnly = true; break;
+            case Fields: options->fields = true; break;
+            case Metadata: options->metadata = true; break;
             case 'j':
                 if (!parseCount(optarg, &number) || number < 1 || number > 1024 ||
                     number != static_cast<unsigned>(number)) {
@@ -196,6 +211,9 @@ int parseOptions(int argc, char** argv, Options* options) {
             default:
                 return usageError(std::string("unknown option '") + argv[optind - 1] + "'");
         }
+    }
+    if (options->format == Format::Records && (options->fields || options->metadata)) {
+        return usageError("--fields and --metadata print text; --records prints the records");
     }
     for (int i = optind; i < argc; ++i) options->arguments.push_back(argv[i]);
     if (options->arguments.empty() && options->pathLists.empty() && !options->version) {
@@ -374,9 +392,51 @@ struct Batch {
     std::atomic<bool> anyFailed{false};
 };
 
+// A JSON string, or null.
+void appendJsonOptional(std::string* out, const std::optional<std::string>& text) {
+    if (text) {
+        wqhost::appendJsonString(out, *text);
+    } else {
+        *out += "null";
+    }
+}
+
+// A coordinate as the shortest decimal that reads back as the same double, always with a
+// point or an exponent, so that a reader of the JSON sees a number of the kind it is.
+void appendJsonNumber(std::string* out, double value) {
+    char text[32];
+    const std::to_chars_result result = std::to_chars(text, text + sizeof text, value);
+    const std::string_view written(text, static_cast<size_t>(result.ptr - text));
+    *out += written;
+    if (written.find_first_of(".e") == std::string_view::npos) *out += ".0";
+}
+
+void appendMetadataObject(std::string* out, const wqhost::DrawingMetadata& metadata) {
+    *out += '{';
+    bool first = true;
+    metadata.forEach([&](const char* key, const std::string& value) {
+        if (!first) *out += ',';
+        first = false;
+        wqhost::appendJsonString(out, key);
+        *out += ':';
+        wqhost::appendJsonString(out, value);
+    });
+    if (!metadata.custom.empty()) {
+        *out += first ? "\"custom\":{" : ",\"custom\":{";
+        for (size_t i = 0; i < metadata.custom.size(); ++i) {
+            if (i > 0) *out += ',';
+            wqhost::appendJsonString(out, metadata.custom[i].first);
+            *out += ':';
+            wqhost::appendJsonString(out, metadata.custom[i].second);
+        }
+        *out += '}';
+    }
+    *out += '}';
+}
+
 void appendClosingObject(std::string* out, const std::string& file, const char* status,
                          const std::string& message, int64_t entities, int64_t texts,
-                         int64_t recoveries) {
+                         int64_t recoveries, const wqhost::DrawingMetadata& metadata) {
     *out += "{\"file\":";
     wqhost::appendJsonString(out, file);
     *out += ",\"status\":\"";
@@ -384,7 +444,9 @@ void appendClosingObject(std::string* out, const std::string& file, const char* 
     *out += "\",\"message\":";
     wqhost::appendJsonString(out, message);
     *out += ",\"entities\":" + std::to_string(entities) + ",\"texts\":" + std::to_string(texts) +
-            ",\"recoveries\":" + std::to_string(recoveries) + "}\n";
+            ",\"recoveries\":" + std::to_string(recoveries) + ",\"metadata\":";
+    appendMetadataObject(out, metadata);
+    *out += "}\n";
 }
 
 // A document from its path, or standard input read into memory (the reader seeks, which
@@ -395,6 +457,8 @@ Document openDocument(Batch* batch, const std::string& path, OpenFile* file) {
     read.encoding = options.encoding;
     read.strict = options.strict;
     read.pluginOnly = options.pluginOnly;
+    // Plain text needs no names: it is read without the pass that finds them.
+    read.structure = options.format == Format::Jsonl || options.fields || options.metadata;
     read.timeoutSeconds = options.timeout;
     read.progress = &batch->bytesDone;
     if (file->get() >= 0) return Document::openDescriptor(*batch->plugin, file->take(), path, read);
@@ -418,11 +482,38 @@ void appendEntityObject(std::string* out, const std::string& file,
     *out += "{\"file\":";
     wqhost::appendJsonString(out, file);
     *out += ",\"entity\":" + std::to_string(entity.ordinal);
-    if (entity.fromPlugin) {
-        *out += ",\"source\":\"plugin\",\"kind\":null";
+    *out += entity.fromPlugin ? ",\"source\":\"plugin\",\"kind\":" : ",\"source\":\"host\",\"kind\":";
+    appendJsonOptional(out, entity.kind != nullptr ? std::optional<std::string>(entity.kind)
+                                                   : std::nullopt);
+    *out += ",\"layer\":";
+    appendJsonOptional(out, entity.layer);
+    *out += ",\"handle\":";
+    appendJsonOptional(out, entity.handle);
+    *out += ",\"block\":";
+    appendJsonOptional(out, entity.block);
+    *out += ",\"space\":";
+    *out += entity.space == nullptr ? "null" : std::string("\"") + entity.space + "\"";
+    *out += ",\"tag\":";
+    appendJsonOptional(out, entity.tag);
+    *out += ",\"insert\":";
+    if (entity.insert) {
+        *out += "{\"handle\":";
+        appendJsonOptional(out, entity.insert->handle);
+        *out += ",\"block\":";
+        appendJsonOptional(out, entity.insert->block);
+        *out += '}';
     } else {
-        *out += ",\"source\":\"host\",\"kind\":";
-        wqhost::appendJsonString(out, entity.kind);
+        *out += "null";
+    }
+    *out += ",\"position\":";
+    if (entity.position) {
+        for (size_t i = 0; i < 3; ++i) {
+            *out += i == 0 ? '[' : ',';
+            appendJsonNumber(out, (*entity.position)[i]);
+        }
+        *out += ']';
+    } else {
+        *out += "null";
     }
     *out += ",\"texts\":[";
     for (size_t i = 0; i < entity.texts.size(); ++i) {
@@ -439,6 +530,16 @@ void writeEntities(Document* document, const Options& options, const std::string
     while (document->next(&entity)) {
         if (options.format == Format::Jsonl) {
             appendEntityObject(&out, file, entity);
+        } else if (options.fields || options.metadata) {
+            const std::string* value = entity.value();
+            if (options.fields && entity.tag && value != nullptr && (options.all || !value->empty()) &&
+                std::strcmp(entity.kind, "ATTRIB") == 0) {
+                out += prefix;
+                out += *entity.tag;
+                out += '=';
+                out += *value;
+                out += '\n';
+            }
         } else {
             for (const std::string& text : entity.texts) {
                 if (text.empty() && !options.all) continue;
@@ -448,6 +549,15 @@ void writeEntities(Document* document, const Options& options, const std::string
             }
         }
         writer->maybeFlush();
+    }
+    if (options.format == Format::Text && options.metadata) {
+        const wqhost::DrawingMetadata& metadata = document->metadata();
+        metadata.forEach([&](const char* key, const std::string& value) {
+            out += prefix + key + ": " + value + '\n';
+        });
+        for (const auto& [name, value] : metadata.custom) {
+            out += prefix + "custom." + name + ": " + value + '\n';
+        }
     }
 }
 
@@ -476,7 +586,10 @@ void readDocument(Batch* batch, size_t index, Item& item, std::string* buffer) {
     DocumentWriter writer(batch->output, index, buffer);
     const bool jsonl = options.format == Format::Jsonl;
     if (!item.error.empty()) {  // a folder with no drawings, say: reported in its place
-        if (jsonl) appendClosingObject(&writer.buffer(), item.path, "failed", item.error, 0, 0, 0);
+        if (jsonl) {
+            appendClosingObject(&writer.buffer(), item.path, "failed", item.error, 0, 0, 0,
+                                wqhost::DrawingMetadata());
+        }
         writer.flush();
         batch->anyFailed = true;
         batch->output->finish(index, "dxftext: " + item.path + ": " + item.error + "\n");
@@ -496,7 +609,7 @@ void readDocument(Batch* batch, size_t index, Item& item, std::string* buffer) {
     if (jsonl) {
         appendClosingObject(&writer.buffer(), item.path, wqhost::statusName(status),
                             document.message(), document.entities(), document.texts(),
-                            document.recoveries());
+                            document.recoveries(), document.metadata());
     }
     writer.flush();
     batch->output->finish(index, documentMessages(document, options));

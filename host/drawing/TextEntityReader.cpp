@@ -3,10 +3,13 @@
 #include "TextEntityReader.hpp"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
 #include "GroupLines.hpp"
+#include "Metadata.hpp"
 #include "MtextPlain.hpp"
 
 namespace wqhost {
@@ -23,8 +26,30 @@ using lines::trimmed;
 constexpr std::size_t kShortBytes = 128;
 
 
-enum class Section { Outside, Text, Other };  // Text: BLOCKS or ENTITIES
-enum class Kind { None, Mtext, MultiLeader, Dimension, ArcAlignedText, Table, Rtext };
+using Section = TextEntityReader::Section;
+
+// The entities a reader looks into. The host's kinds carry the text the plug-in passes
+// over; the plug-in's are yielded for their places; BLOCK, ENDBLK and INSERT set what the
+// entities after them stand in; XRECORD may hold the drawing's properties.
+enum class Kind {
+    None,
+    Mtext,
+    MultiLeader,
+    Dimension,
+    ArcAlignedText,
+    Table,
+    Rtext,
+    Text,
+    Attdef,
+    Attrib,
+    Block,
+    EndBlock,
+    Insert,
+    Xrecord
+};
+
+bool isHostKind(Kind kind) { return kind >= Kind::Mtext && kind <= Kind::Rtext; }
+bool isPluginKind(Kind kind) { return kind >= Kind::Text && kind <= Kind::Block; }
 
 struct KindName {
     std::string_view name;
@@ -33,6 +58,9 @@ struct KindName {
 };
 
 constexpr KindName kKinds[] = {
+    {"TEXT", Kind::Text, "TEXT"},
+    {"ATTRIB", Kind::Attrib, "ATTRIB"},
+    {"INSERT", Kind::Insert, "INSERT"},
     {"MTEXT", Kind::Mtext, "MTEXT"},
     {"DIMENSION", Kind::Dimension, "DIMENSION"},
     {"MULTILEADER", Kind::MultiLeader, "MULTILEADER"},
@@ -40,7 +68,21 @@ constexpr KindName kKinds[] = {
     {"ACAD_TABLE", Kind::Table, "ACAD_TABLE"},
     {"ARCALIGNEDTEXT", Kind::ArcAlignedText, "ARCALIGNEDTEXT"},
     {"RTEXT", Kind::Rtext, "RTEXT"},
+    {"ATTDEF", Kind::Attdef, "ATTDEF"},
+    {"BLOCK", Kind::Block, "BLOCK"},
+    {"ENDBLK", Kind::EndBlock, nullptr},
 };
+
+// A group value read as a number: blanks around it and a leading '+' allowed, nothing else
+// after it. False for anything else, an infinity or a NaN included.
+bool parseNumber(std::string_view text, double* value) {
+    text = trimmed(text);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (text.empty()) return false;
+    const char* end = text.data() + text.size();
+    const std::from_chars_result result = std::from_chars(text.data(), end, *value);
+    return result.ec == std::errc() && result.ptr == end && std::isfinite(*value);
+}
 
 // Whether a code line holds code 0. Most code lines of a drawing are answered by their
 // last character alone: only a line that ends in '0' can be code 0.
@@ -79,6 +121,7 @@ void eraseMeasurement(std::string* text) {
 
 struct TextEntityReader::State {
     ReadFunction read;
+    Options options;
     std::unique_ptr<char[]> buffer;
     const char* pos = nullptr;  // next unread byte in buffer
     const char* end = nullptr;  // end of the bytes the last read gave
@@ -89,6 +132,7 @@ struct TextEntityReader::State {
 
     Section section = Section::Outside;
     bool expectSectionName = false;  // the pair after 0/SECTION names the section
+    std::vector<SectionStart> sectionStarts;
 
     Kind kind = Kind::None;  // the entity being read; None for any other
     const char* reported = nullptr;
@@ -97,7 +141,26 @@ struct TextEntityReader::State {
     std::string raw;             // the text being gathered, before it is made plain
     std::size_t cells = 0;       // table texts gathered into the caller's entity
 
-    explicit State(ReadFunction r) : read(std::move(r)), buffer(new char[kBufferBytes]) {}
+    // What the entities stand in: the block being defined, and the INSERT whose ATTRIBs
+    // follow it.
+    RawValue block;
+    bool insertOpen = false;
+    RawValue insertHandle;
+    RawValue insertBlock;
+    EntityPlace place;                 // of the entity being read
+    bool seen10 = false, seen20 = false, seen30 = false;
+    bool badPosition = false;          // a coordinate that is not a number
+    std::string value;                 // a metadata value being handed on
+
+    State(ReadFunction r, const Options& o)
+        : read(std::move(r)), options(o), buffer(new char[kBufferBytes]) {
+        section = o.start.section;
+    }
+
+    // The document offset of the next unread byte.
+    std::int64_t offsetHere() const {
+        return options.start.offset + bytesRead - static_cast<std::int64_t>(end - pos);
+    }
 
     // The LF that ends the line at pos, or null when the line goes on past the buffer.
     const char* findLf() const {
@@ -178,14 +241,26 @@ struct TextEntityReader::State {
         }
     }
 
-    // Appends the whole of the next line to `out`, however long, without its line end.
-    void appendLine(std::string* out) {
+    // Appends the next line to `out`, without its line end, up to `limit` bytes of it;
+    // false, with the rest of the line passed over, when it was longer.
+    bool appendLine(std::string* out, std::size_t limit = std::string::npos) {
         const std::size_t start = out->size();
+        bool whole = true;
         for (;;) {
             if (pos == end && !fill()) break;
             const char* lf = findLf();
             const char* stop = lf != nullptr ? lf : end;
-            out->append(pos, static_cast<std::size_t>(stop - pos));
+            const std::size_t count = static_cast<std::size_t>(stop - pos);
+            const std::size_t kept = out->size() - start;
+            if (whole && count > limit - kept) {
+                // Room for the CR that may end a line exactly at the limit.
+                const std::size_t room = limit - kept + 1;
+                out->append(pos, std::min(count, room));
+                whole = out->size() - start <= limit ||
+                        (lf != nullptr && out->size() - start == limit + 1 && out->back() == '\r');
+            } else if (whole) {
+                out->append(pos, count);
+            }
             if (lf != nullptr) {
                 pos = lf + 1;
                 break;
@@ -194,6 +269,8 @@ struct TextEntityReader::State {
         }
         // The CR may have come at the end of one read and its LF at the start of the next.
         if (out->size() > start && out->back() == '\r') out->pop_back();
+        if (out->size() - start > limit) whole = false;
+        return whole;
     }
 
     static std::string_view withoutCr(std::string_view line) {
@@ -213,23 +290,121 @@ struct TextEntityReader::State {
         return true;
     }
 
-    void begin(std::string_view name) {
-        kind = Kind::None;
+    // Reads a name-like value into `out` when the entity has not given one yet: the first
+    // group of a code names, even when it is too long to be kept. A value too long is
+    // marked by a single zero byte while the entity is read, so that a later group of the
+    // same code is not taken for it; settlePlace() clears the mark.
+    void readOnce(RawValue* out) {
+        if (out->known || !out->bytes.empty()) return skipLine();
+        out->known = appendLine(&out->bytes, kLongestName);
+        if (!out->known) out->bytes.assign(1, '\0');
+    }
+
+    void readCoordinate(int axis, bool* seen) {
+        std::string_view line;
+        bool cut = false;
+        if (*seen) return skipLine();
+        *seen = true;
+        if (!readShort(&line, &cut) || cut || !parseNumber(line, &place.position[axis])) {
+            badPosition = true;
+        }
+    }
+
+    void begin(std::string_view name, std::int64_t nameOffset) {
+        Kind found = Kind::None;
         for (const KindName& k : kKinds) {
             if (k.name == name) {
-                kind = k.kind;
+                found = k.kind;
                 reported = k.reported;
                 break;
             }
+        }
+        // An INSERT's ATTRIBs follow it at once; any other entity ends them.
+        if (found != Kind::Attrib) insertOpen = false;
+        if (found == Kind::EndBlock || found == Kind::Block) block.clear();
+        kind = Kind::None;
+        const bool plugin = options.yield == Yield::PluginKinds;
+        if (section == Section::Blocks || section == Section::Entities) {
+            if (isHostKind(found) && !plugin) kind = found;
+            if (isPluginKind(found) && plugin) kind = found;
+            // What the entities after them stand in matters only to the places read.
+            if (options.places && found == Kind::Block) kind = found;
+            if (options.places && plugin && found == Kind::Insert) kind = found;
+        } else if (section == Section::Objects && options.metadata != nullptr &&
+                   options.metadata->objectBegins(name)) {
+            kind = Kind::Xrecord;
+        }
+        if (kind == Kind::None) return;
+        if (kind == Kind::Insert) {
+            insertOpen = true;
+            insertHandle.clear();
+            insertBlock.clear();
         }
         hasText = false;
         inContextData = false;
         raw.clear();
         cells = 0;
+        place.clear();
+        place.offset = nameOffset;
+        seen10 = seen20 = seen30 = badPosition = false;
+        if (!options.places) return;
+        if (section == Section::Blocks) {
+            place.block = block;
+        } else {
+            place.space = EntityPlace::Space::Model;
+        }
+        if (kind == Kind::Attrib && insertOpen) {
+            place.inInsert = true;
+            place.insertHandle = insertHandle;
+            place.insertBlock = insertBlock;
+        }
+    }
+
+    // The groups that place an entity; false for a group of any other code.
+    bool takePlace(int code) {
+        switch (code) {
+            case 5: readOnce(kind == Kind::Insert ? &insertHandle : &place.handle); return true;
+            case 8: readOnce(&place.layer); return true;
+            case 10: readCoordinate(0, &seen10); return true;
+            case 20: readCoordinate(1, &seen20); return true;
+            case 30: readCoordinate(2, &seen30); return true;
+            case 67: {
+                std::string_view line;
+                bool cut = false;
+                if (!readShort(&line, &cut)) return true;
+                line = trimmed(line);
+                if (section != Section::Entities) return true;
+                place.space = cut ? EntityPlace::Space::Unknown
+                              : line == "1" ? EntityPlace::Space::Paper
+                              : line == "0" ? EntityPlace::Space::Model
+                                            : EntityPlace::Space::Unknown;
+                return true;
+            }
+            case 2:
+                if (kind == Kind::Attrib || kind == Kind::Attdef) {
+                    readOnce(&place.tag);
+                } else if (kind == Kind::Block) {
+                    readOnce(&block);
+                    if (section == Section::Blocks) place.block = block;
+                } else if (kind == Kind::Insert) {
+                    readOnce(&insertBlock);
+                } else {
+                    return false;
+                }
+                return true;
+            default: return false;
+        }
     }
 
     // Gathers what the group of `code` adds to the entity being read; reads the value.
     void take(int code, HostEntity* entity) {
+        if (isPluginKind(kind) && (code == 1 || code == 2)) {
+            if (code == 1 && place.valueGroup < 0) place.valueGroup = place.textGroups;
+            ++place.textGroups;
+        }
+        if (options.places && kind != Kind::Table && kind != Kind::Xrecord && takePlace(code)) {
+            return;
+        }
         switch (kind) {
             case Kind::Mtext:
                 if (code == 1 || code == 3) return gather();
@@ -240,6 +415,7 @@ struct TextEntityReader::State {
                 if (code == 1) return gather();
                 break;
             case Kind::Table:
+                if (options.places && code != 2 && takePlace(code)) return;
                 if (code == 1 || code == 2 || code == 3) {
                     std::vector<std::string>& texts = entity->texts;
                     if (cells == texts.size()) texts.emplace_back();
@@ -251,10 +427,23 @@ struct TextEntityReader::State {
                 break;
             case Kind::MultiLeader:
                 return takeLeaderGroup(code);
-            case Kind::None:
+            case Kind::Xrecord: {
+                value.clear();
+                const bool whole = appendLine(&value, MetadataCollector::kLongestValue);
+                if (!options.metadata->objectGroup(code, value, !whole)) kind = Kind::None;
+                return;
+            }
+            default:
                 break;
         }
         skipLine();
+    }
+
+    // A group of the HEADER, handed to the metadata.
+    void takeHeader(int code) {
+        value.clear();
+        const bool whole = appendLine(&value, MetadataCollector::kLongestValue);
+        options.metadata->headerGroup(code, value, !whole);
     }
 
     void gather() {
@@ -264,10 +453,10 @@ struct TextEntityReader::State {
 
     void takeLeaderGroup(int code) {
         if (code == 300 || code == 301) {
-            std::string_view value;
-            readName(&value);
-            if (code == 300 && value == "CONTEXT_DATA{") inContextData = true;
-            if (code == 301 && value == "}") inContextData = false;
+            std::string_view name;
+            readName(&name);
+            if (code == 300 && name == "CONTEXT_DATA{") inContextData = true;
+            if (code == 301 && name == "}") inContextData = false;
             return;
         }
         if (code != 304 || !inContextData || hasText) return skipLine();
@@ -276,11 +465,28 @@ struct TextEntityReader::State {
         hasText = !isStructureMarker(raw);
     }
 
+    // Settles the place of the entity being read before it is handed out.
+    void settlePlace() {
+        for (RawValue* name : {&place.layer, &place.handle, &place.tag, &place.block,
+                               &place.insertHandle, &place.insertBlock}) {
+            if (!name->known) name->bytes.clear();
+        }
+        place.hasPosition = options.places && seen10 && seen20 && !badPosition;
+        if (!place.hasPosition) place.position[0] = place.position[1] = place.position[2] = 0;
+    }
+
     // Ends the entity being read; true when it yields, with `entity` filled.
     bool finish(HostEntity* entity) {
         const Kind finished = kind;
         kind = Kind::None;
-        if (finished == Kind::None || !hasText) return false;
+        if (isPluginKind(finished) && options.yield == Yield::PluginKinds) {
+            entity->texts.clear();
+            settlePlace();
+            std::swap(entity->place, place);
+            entity->kind = reported;
+            return true;
+        }
+        if (!isHostKind(finished) || !hasText) return false;
         std::vector<std::string>& texts = entity->texts;
         if (finished == Kind::Table) {
             texts.resize(cells);
@@ -304,6 +510,8 @@ struct TextEntityReader::State {
                 if (showsNothing(text)) return false;
             }
         }
+        settlePlace();
+        std::swap(entity->place, place);
         entity->kind = reported;
         return true;
     }
@@ -312,7 +520,19 @@ struct TextEntityReader::State {
         if (nextInDocument(entity)) return true;
         entity->kind = nullptr;
         entity->texts.clear();
+        entity->place.clear();
         return false;
+    }
+
+    void enterSection(std::string_view name) {
+        section = name == "BLOCKS"     ? Section::Blocks
+                  : name == "ENTITIES" ? Section::Entities
+                  : name == "HEADER"   ? Section::Header
+                  : name == "OBJECTS"  ? Section::Objects
+                                       : Section::Other;
+        if (sectionStarts.size() < kMostSectionStarts) {
+            sectionStarts.push_back({offsetHere(), section});
+        }
     }
 
     bool nextInDocument(HostEntity* entity) {
@@ -325,7 +545,8 @@ struct TextEntityReader::State {
             }
             // The common case: a group of an entity or section nobody reads. Only a
             // group of code 0 can change that.
-            if (kind == Kind::None && !expectSectionName) {
+            if (kind == Kind::None && !expectSectionName &&
+                !(section == Section::Header && options.metadata != nullptr)) {
                 if (!isCodeZero(codeLine)) {
                     skipLine();
                     continue;
@@ -333,6 +554,7 @@ struct TextEntityReader::State {
             }
             const int code = cut ? kNotACode : parseCode(codeLine);
             if (code == 0) {
+                const std::int64_t nameOffset = offsetHere();
                 std::string_view name;
                 const bool named = readName(&name);
                 const bool yielded = finish(entity);
@@ -340,12 +562,16 @@ struct TextEntityReader::State {
                 if (name == "SECTION") {
                     section = Section::Outside;
                     expectSectionName = true;
+                    block.clear();
+                    insertOpen = false;
                 } else if (name == "ENDSEC") {
                     section = Section::Outside;
+                    block.clear();
+                    insertOpen = false;
                 } else if (name == "EOF" || !named) {
                     done = true;
-                } else if (section == Section::Text) {
-                    begin(name);
+                } else {
+                    begin(name, nameOffset);
                 }
                 if (yielded) return true;
                 continue;
@@ -355,13 +581,14 @@ struct TextEntityReader::State {
                 if (code == 2) {
                     std::string_view name;
                     readName(&name);
-                    section =
-                        name == "BLOCKS" || name == "ENTITIES" ? Section::Text : Section::Other;
+                    enterSection(name);
                     continue;
                 }
             }
             if (kind != Kind::None) {
                 take(code, entity);
+            } else if (section == Section::Header && options.metadata != nullptr) {
+                takeHeader(code);
             } else {
                 skipLine();
             }
@@ -370,8 +597,27 @@ struct TextEntityReader::State {
     }
 };
 
+void EntityPlace::clear() {
+    offset = -1;
+    layer.clear();
+    handle.clear();
+    block.clear();
+    space = Space::Unknown;
+    tag.clear();
+    inInsert = false;
+    insertHandle.clear();
+    insertBlock.clear();
+    hasPosition = false;
+    position[0] = position[1] = position[2] = 0;
+    textGroups = 0;
+    valueGroup = -1;
+}
+
 TextEntityReader::TextEntityReader(ReadFunction read)
-    : state_(std::make_unique<State>(std::move(read))) {}
+    : TextEntityReader(std::move(read), Options()) {}
+
+TextEntityReader::TextEntityReader(ReadFunction read, const Options& options)
+    : state_(std::make_unique<State>(std::move(read), options)) {}
 
 TextEntityReader TextEntityReader::overBytes(std::string_view bytes) {
     return TextEntityReader(
@@ -397,6 +643,11 @@ bool TextEntityReader::next(HostEntity* entity) {
 
 std::int64_t TextEntityReader::bytesRead() const {
     return state_ != nullptr ? state_->bytesRead : 0;
+}
+
+const std::vector<TextEntityReader::SectionStart>& TextEntityReader::sectionStarts() const {
+    static const std::vector<SectionStart> none;
+    return state_ != nullptr ? state_->sectionStarts : none;
 }
 
 }  // namespace wqhost

@@ -13,23 +13,73 @@
 
 namespace wqhost {
 
-// One entity that carries text, as TextEntityReader::next hands it out.
+class MetadataCollector;
+
+// A value as the drawing writes it (its bytes, line end removed), or nothing when the
+// drawing does not give one, or gives one longer than any name is (kLongestName): a
+// megabyte handle names nothing.
+struct RawValue {
+    std::string bytes;
+    bool known = false;
+    void clear() {
+        bytes.clear();
+        known = false;
+    }
+};
+
+// Where an entity stands in a drawing and what names it, as written. What the drawing does
+// not say is left unknown, never filled in.
+struct EntityPlace {
+    enum class Space { Unknown, Model, Paper };
+
+    std::int64_t offset = -1;  // where the line holding its type name starts
+    RawValue layer;            // group 8
+    RawValue handle;           // group 5
+    RawValue block;            // in BLOCKS: the block being defined (a BLOCK's own name)
+    // In ENTITIES, group 67: 1 paper space, 0 or none model space; Unknown in BLOCKS and
+    // for any other value.
+    Space space = Space::Unknown;
+    RawValue tag;  // ATTRIB and ATTDEF: group 2
+    // An ATTRIB that follows an INSERT (and the INSERT's other ATTRIBs): that INSERT's
+    // handle (group 5) and block name (group 2).
+    bool inInsert = false;
+    RawValue insertHandle;
+    RawValue insertBlock;
+    // Groups 10, 20 and 30: set when 10 and 20 are numbers, and 30 too or absent (then 0,
+    // as DXF reads a point written in two dimensions); unset when any of them is not.
+    bool hasPosition = false;
+    double position[3] = {0, 0, 0};
+    // TEXT, ATTDEF, ATTRIB and BLOCK: the groups of code 1 and 2, whose values the plug-in
+    // delivers in this order, and which of them is the first of code 1 (-1: none).
+    std::int32_t textGroups = 0;
+    std::int32_t valueGroup = -1;
+
+    void clear();
+};
+
+// One entity, as TextEntityReader::next hands it out.
 struct HostEntity {
-    // "MTEXT", "MULTILEADER" (also for MLEADER), "DIMENSION", "ARCALIGNEDTEXT",
-    // "ACAD_TABLE" or "RTEXT": static strings, never null once next() returned true.
+    // The entity type: "MTEXT", "MULTILEADER" (also for MLEADER), "DIMENSION",
+    // "ARCALIGNEDTEXT", "ACAD_TABLE" or "RTEXT" for a reader of the host's kinds; "TEXT",
+    // "ATTDEF", "ATTRIB" or "BLOCK" for a reader of the plug-in's. Static strings, never
+    // null once next() returned true.
     const char* kind = nullptr;
     // The entity's texts in the drawing's bytes (its code page, or UTF-8). `\U+XXXX`
     // escapes are kept as written for the caller's converter; `\M+nXXXX` escapes are
     // decoded into their two bytes, high byte first, as the plug-in does for TEXT. One
     // text for every kind but ACAD_TABLE, which has one per cell value in file order.
     // MTEXT, MULTILEADER, DIMENSION and table texts are made plain (see MtextPlain.hpp);
-    // ARCALIGNEDTEXT and RTEXT carry no formatting and come as written.
+    // ARCALIGNEDTEXT and RTEXT carry no formatting and come as written. Empty for the
+    // plug-in's kinds, whose texts the plug-in delivers.
     std::vector<std::string> texts;
+    EntityPlace place;
 };
 
 // A pull reader over a DXF document's group pairs (a code line, then a value line; LF or
 // CR LF line ends). It follows the SECTION/ENDSEC frames and yields, in file order, the
-// entities of the BLOCKS and ENTITIES sections that hold text the plug-in does not read:
+// entities of the BLOCKS and ENTITIES sections that hold text the plug-in does not read
+// (or, asked for the plug-in's kinds, every TEXT, ATTDEF, ATTRIB and BLOCK, without texts,
+// so that the plug-in's entities can be placed):
 //
 // - MTEXT: its code 3 chunks and code 1 value joined in file order, then made plain;
 // - MULTILEADER and MLEADER: the content text, the first code 304 inside the context data
@@ -63,7 +113,36 @@ class TextEntityReader {
     // times as much read the 128 MiB drawing no faster, and is held for the whole pass.
     static constexpr std::size_t kBufferBytes = 16 * 1024;
 
+    // Which entities a reader yields.
+    enum class Yield { HostKinds, PluginKinds };
+    // The sections a reader tells apart.
+    enum class Section { Outside, Header, Blocks, Entities, Objects, Other };
+    // Where a section's body starts (the line after its name), and which section it is: a
+    // place a reader can start from with nothing before it to know.
+    struct SectionStart {
+        std::int64_t offset;
+        Section section;
+    };
+    // Section starts kept at most; a drawing with more keeps its first ones.
+    static constexpr std::size_t kMostSectionStarts = 64;
+    // The longest layer, handle, block name or tag kept; a longer one is unknown.
+    static constexpr std::size_t kLongestName = 2048;
+
+    struct Options {
+        Yield yield = Yield::HostKinds;
+        // Read each yielded entity's place (layer, handle, block, ...); off, `place` stays
+        // clear but for the offset.
+        bool places = true;
+        // Where the HEADER's groups and the OBJECTS' XRECORDs go, for the drawing's
+        // metadata; null for none. Must outlive the reader.
+        MetadataCollector* metadata = nullptr;
+        // Where the bytes `read` gives start in the document, and the section they start
+        // in: the start of the document, or one of sectionStarts().
+        SectionStart start{0, Section::Outside};
+    };
+
     explicit TextEntityReader(ReadFunction read);
+    TextEntityReader(ReadFunction read, const Options& options);
     // A reader over bytes in memory, read where they are rather than copied first: they
     // must outlive the reader.
     static TextEntityReader overBytes(std::string_view bytes);
@@ -83,6 +162,8 @@ class TextEntityReader {
 
     // Bytes handed over by the read function so far.
     std::int64_t bytesRead() const;
+    // The sections met so far, in file order, up to kMostSectionStarts.
+    const std::vector<SectionStart>& sectionStarts() const;
 
   private:
     struct State;

@@ -40,6 +40,9 @@ class StreamWatch {
     // The offset the latest read started at. A reader that fails again with this unmoved
     // failed at the same place, and will again.
     int64_t lastRead() const { return lastRead_; }
+    // Where lastRead() is kept, for whoever must read it at a moment of its own choosing
+    // (the services stamping a record as the reader makes it).
+    const int64_t* lastReadAddress() const { return &lastRead_; }
     // Adds what is left up to `position` to the progress counter: a document that ends
     // early, or whose last reads fell between two checks, still counts in full.
     void publishUpTo(int64_t position);
