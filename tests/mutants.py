@@ -128,6 +128,14 @@ MUTANTS = [
     ("host/MallocServices.cpp", "        services->large = large->next;\n        unpoison(large, kLargeHead);\n"
      "        std::free(large);", "        services->large = large->next;",
      "finishing leaves the blocks too large for a chunk"),
+    ("host/drawing/TextEntityReader.cpp", "        place.offset = nameOffset;",
+     "        place.offset = nameOffset + 1;", "an entity is placed one byte after its name line"),
+    ("host/Document.cpp", "if (placer == nullptr || offset <= lastPlaced) restartPlacer(offset);",
+     "if (placer == nullptr) restartPlacer(offset);",
+     "entities the plug-in gives a second time are not placed again"),
+    ("host/drawing/TextEntityReader.cpp", "        if (found != Kind::Attrib) insertOpen = false;",
+     "        if (found == Kind::Insert) insertOpen = false;",
+     "an ATTRIB after a SEQEND still names the INSERT before it"),
 ]
 
 SLOW_CHECKS = "distributedRun|checkInstall"

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,139 @@ TEST(Document, ProblemsWithTheFileAreStatusesNotErrors) {
     }
     Document empty = Document::fromBytes(plugin(), "e", "", ReadOptions());
     EXPECT_EQ(empty.status(), DocumentStatus::Refused);
+}
+
+// --- what names each entity -----------------------------------------------------------
+
+// An entity as "KIND layer handle block space tag insert position: texts", "-" for what
+// is not known.
+std::string describe(const wqhost::TextEntity& e) {
+    auto name = [](const std::optional<std::string>& v) { return v ? *v : std::string("-"); };
+    std::string line = std::string(e.kind ? e.kind : "null") + " " + name(e.layer) + " " +
+                       name(e.handle) + " " + name(e.block) + " " + (e.space ? e.space : "-") +
+                       " " + name(e.tag) + " " +
+                       (e.insert ? name(e.insert->handle) + "/" + name(e.insert->block) : "-");
+    if (e.position) {
+        char point[96];
+        std::snprintf(point, sizeof point, " (%g,%g,%g)", (*e.position)[0], (*e.position)[1],
+                      (*e.position)[2]);
+        line += point;
+    } else {
+        line += " -";
+    }
+    line += ":";
+    for (size_t i = 0; i < e.texts.size(); ++i) line += (i ? "|" : "") + e.texts[i];
+    if (const std::string* value = e.value()) line += " =" + *value;
+    return line;
+}
+
+Lines describeAll(Document& document) {
+    Lines out;
+    wqhost::TextEntity entity;
+    while (document.next(&entity)) out.push_back(describe(entity));
+    return out;
+}
+
+std::string withCrLf(const std::string& lf) {
+    std::string out;
+    for (char c : lf) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return out;
+}
+
+// A title block defined in BLOCKS and inserted in ENTITIES, the same text three times on
+// different layers, paper space, an ATTRIB with no INSERT before it, and MTEXT: every
+// entity is named from its own groups, never from a neighbour's with the same texts.
+const char* const kNamedDrawing =
+    "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1015\n0\nENDSEC\n"
+    "0\nSECTION\n2\nBLOCKS\n"
+    "0\nBLOCK\n5\n1A\n8\n0\n2\nFRAME\n70\n2\n10\n0\n20\n0\n30\n0\n3\nFRAME\n1\n\n"
+    "0\nTEXT\n5\n1B\n8\nL1\n10\n1\n20\n2\n30\n0\n1\nsame\n"
+    "0\nATTDEF\n5\n1C\n8\nTB\n10\n3\n20\n4\n1\nA-000\n3\nNumber?\n2\nDWGNO\n"
+    "0\nENDBLK\n5\n1D\n8\n0\n"
+    "0\nTEXT\n5\n1E\n8\nL9\n10\n0\n20\n0\n1\nloose\n"
+    "0\nENDSEC\n"
+    "0\nSECTION\n2\nENTITIES\n"
+    "0\nTEXT\n5\n2A\n8\nL2\n67\n1\n10\n5\n20\n6\n30\n7\n1\nsame\n"
+    "0\nTEXT\n5\n2B\n8\nL3\n10\n5\n20\n6\n30\n7\n1\nsame\n"
+    "0\nINSERT\n5\n2C\n8\nTB\n66\n1\n2\nFRAME\n10\n100\n20\n50\n30\n0\n"
+    "0\nATTRIB\n5\n2D\n8\nTB\n10\n103\n20\n54\n30\n0\n1\nA-101\n2\nDWGNO\n"
+    "0\nATTRIB\n5\n2E\n8\nTB\n10\nx1\n20\n54\n1\nK.T.\n2\nBY\n"
+    "0\nSEQEND\n5\n2F\n8\nTB\n"
+    "0\nATTRIB\n5\n30\n8\nTB\n10\n1\n20\n2\n1\norphan\n2\nLOST\n"
+    "0\nMTEXT\n5\n31\n8\nM\n67\n1\n10\n9\n20\n8\n1\nnote\n"
+    "0\nENDSEC\n0\nEOF\n";
+
+const Lines kNamedEntities = {
+    "BLOCK 0 1A FRAME - - - (0,0,0):FRAME|",
+    "TEXT L1 1B FRAME - - - (1,2,0):same",
+    "ATTDEF TB 1C FRAME - DWGNO - (3,4,0):A-000|DWGNO =A-000",
+    "TEXT L9 1E - - - - (0,0,0):loose",
+    "TEXT L2 2A - paper - - (5,6,7):same",
+    "TEXT L3 2B - model - - (5,6,7):same",
+    "ATTRIB TB 2D - model DWGNO 2C/FRAME (103,54,0):A-101|DWGNO =A-101",
+    "ATTRIB TB 2E - model BY 2C/FRAME -:K.T.|BY =K.T.",
+    "ATTRIB TB 30 - model LOST - (1,2,0):orphan|LOST =orphan",
+    "MTEXT M 31 - paper - - (9,8,0):note"};
+
+TEST(DocumentNames, EachEntityIsNamedFromItsOwnGroupsFromMemoryAndFromAFile) {
+    for (const std::string& drawing : {std::string(kNamedDrawing), withCrLf(kNamedDrawing)}) {
+        Document memory = Document::fromBytes(plugin(), "n", drawing, ReadOptions());
+        EXPECT_EQ(describeAll(memory), kNamedEntities);
+        ASSERT_TRUE(memory.metadata().acadver);
+        EXPECT_EQ(*memory.metadata().acadver, "AC1015");
+        // Past the size read whole, a file is read through its stream, and the names
+        // through a reader of their own.
+        const std::string path = wqtest::writeTempFile(drawing + std::string(300u << 10, '\n'));
+        Document file = Document::open(plugin(), path, ReadOptions());
+        EXPECT_EQ(describeAll(file), kNamedEntities);
+        std::remove(path.c_str());
+        ReadOptions pluginOnly;
+        pluginOnly.pluginOnly = true;
+        Document only = Document::fromBytes(plugin(), "n", drawing, pluginOnly);
+        EXPECT_EQ(describeAll(only).size(), kNamedEntities.size() - 1);
+        EXPECT_TRUE(only.metadata().acadver) << "the metadata is read without the host's pass";
+    }
+    ReadOptions textsOnly;
+    textsOnly.structure = false;
+    Document bare = Document::fromBytes(plugin(), "n", kNamedDrawing, textsOnly);
+    const Lines bareEntities = describeAll(bare);
+    ASSERT_EQ(bareEntities.size(), kNamedEntities.size());
+    EXPECT_EQ(bareEntities[6], "ATTRIB - - - - - - -:A-101|DWGNO");
+    EXPECT_FALSE(bare.metadata().acadver);
+}
+
+// A BLOCKS section whose closing ENDSEC the plug-in does not see (a blank after it) runs on
+// into ENTITIES, whose entities it delivers twice: both times they are ENTITIES' own.
+TEST(DocumentNames, EntitiesDeliveredTwiceAreNamedWhereTheyStand) {
+    const std::string drawing =
+        "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n8\nB\n2\nBL\n1\n\n0\nTEXT\n5\nA1\n8\nIN\n1\nx\n"
+        "0\nENDBLK\n0\nENDSEC \n0\nSECTION\n2\nENTITIES\n0\nTEXT\n5\nB1\n8\nOUT\n1\nx\n"
+        "0\nTEXT\n5\nB2\n8\nOUT2\n1\ny\n0\nENDSEC\n0\nEOF\n";
+    Document document = Document::fromBytes(plugin(), "q", drawing, ReadOptions());
+    EXPECT_EQ(describeAll(document),
+              (Lines{"BLOCK B - BL - - - -:BL|", "TEXT IN A1 BL - - - -:x",
+                     "TEXT OUT B1 - model - - -:x", "TEXT OUT2 B2 - model - - -:y",
+                     "TEXT OUT B1 - model - - -:x", "TEXT OUT2 B2 - model - - -:y"}));
+}
+
+// Bad input changes no text: what cannot be known is left unknown.
+TEST(DocumentNames, BadNamesAndCoordinatesAreUnknownAndTheTextsStay) {
+    const std::string huge(1u << 20, 'F');
+    const std::string body = "0\nTEXT\n5\n" + huge + "\n8\nbad\xff" + "\n10\n1e999\n20\n2\n1\nkept\n" +
+                             "0\nTEXT\n5\n" + huge + "\n5\n7\n10\n--1\n20\n2\n1\nkept too\n";
+    // A drawing from AutoCAD 2007 on is UTF-8: the byte 0xFF cannot be in it.
+    const std::string utf8 = "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1021\n0\nENDSEC\n";
+    Document document = Document::fromBytes(
+        plugin(), "b", utf8 + "0\nSECTION\n2\nENTITIES\n" + body + "0\nENDSEC\n0\nEOF\n",
+        ReadOptions());
+    EXPECT_EQ(describeAll(document),
+              (Lines{"TEXT bad\xef\xbf\xbd - - model - - -:kept", "TEXT - - - model - - -:kept too"}));
+    // A drawing with lone CR line ends is read by the plug-in but not by the host's reader:
+    // the kind comes from the line the plug-in read, and nothing is made up.
+    Document crOnly = Document::fromBytes(
+        plugin(), "cr", "0\rSECTION\r2\rENTITIES\r0\rTEXT\r8\rL\r1\rHello\r0\rENDSEC\r0\rEOF\r",
+        ReadOptions());
+    EXPECT_EQ(describeAll(crOnly), Lines{"TEXT - - - - - - -:Hello"});
 }
 
 }  // namespace
