@@ -202,6 +202,58 @@ def dxftext_counts(dxftext, options, target):
     return texts, statuses
 
 
+def git(*arguments):
+    """A git command's output in the checkout, or "" where it fails (no git, no history)."""
+    try:
+        done = subprocess.run(["git", "-C", str(REPO), *arguments], capture_output=True, text=True)
+    except OSError:
+        return ""
+    return done.stdout.strip() if done.returncode == 0 else ""
+
+
+def dxftext_at(ref, folder):
+    """dxftext and its plug-in built from the commit `ref` names, for the cost of what was
+    changed since: the commit's files taken out with git archive into FOLDER/source (no
+    worktree to register or to leave behind when a run is stopped; taken out anew only when
+    `ref` comes to name another commit) and built in FOLDER/build. Returns (the dxftext, its
+    commit's short id) or (None, why not): a tarball without history, a ref this clone
+    lacks, a failed build."""
+    commit = git("rev-parse", "--verify", "--quiet", f"{ref}^{{commit}}")
+    if not commit:
+        return None, f"{ref} names no commit here (no git history, or a clone without it)"
+    folder = Path(folder).resolve()
+    source, build, log = folder / "source", folder / "build", folder / "build.log"
+    stamp = folder / "commit.txt"
+    if not (stamp.exists() and stamp.read_text().strip() == commit):
+        note(f"taking out {ref} ({commit[:7]}) into {source}")
+        shutil.rmtree(folder, ignore_errors=True)
+        source.mkdir(parents=True)
+        archive = subprocess.Popen(["git", "-C", str(REPO), "archive", "--format=tar", commit],
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        unpacked = subprocess.run(["tar", "-x", "-C", str(source)], stdin=archive.stdout,
+                                  stderr=subprocess.DEVNULL, check=False)
+        archive.stdout.close()
+        if archive.wait() != 0 or unpacked.returncode != 0:
+            return None, f"git archive of {ref} could not be unpacked into {source}"
+        stamp.write_text(commit + "\n")
+    note(f"building dxftext at {ref} ({commit[:7]}) in {build}, log in {log}")
+    steps = [["cmake", "-S", str(source), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
+              "-DWQ_TESTS=OFF"],
+             ["cmake", "--build", str(build), "-j", "2", "--target", "dxftext", "wqdxfrdr"]]
+    with open(log, "w") as out:
+        for step in steps:
+            try:
+                built = subprocess.run(step, stdout=out, stderr=subprocess.STDOUT).returncode == 0
+            except OSError:
+                built = False
+            if not built:
+                return None, f"{ref} ({commit[:7]}) did not build, see {log}"
+    dxftext = build / "bin" / "dxftext"
+    if not dxftext.exists():
+        return None, f"the build of {ref} ({commit[:7]}) made no {dxftext}"
+    return dxftext, commit[:7]
+
+
 def median(values):
     values = sorted(v for v in values if v is not None)
     if not values:
@@ -230,9 +282,6 @@ def markdown(headers, rows, right=()):
 
 def commit():
     """The commit measured, marked when the working tree holds changes beyond it."""
-    def git(*arguments):
-        return subprocess.run(["git", "-C", str(REPO), *arguments], capture_output=True,
-                              text=True).stdout.strip()
     head = git("rev-parse", "--short", "HEAD") or "unknown"
     return head + (" + uncommitted changes" if git("status", "--porcelain", "--untracked-files=no") else "")
 

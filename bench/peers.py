@@ -2,24 +2,36 @@
 # dxftext next to other DXF readers (dxflib, libdime, GDAL's OGR driver, ezdxf) on the same
 # drawings: speed, peak memory and how many texts each one finds. bench/peers.sh runs it.
 """Usage: /usr/bin/python3 bench/peers.py [--build DIR] [--big-mib N] [--rounds N]
+                                   [--baseline-ref REF] [--baseline-build DIR]
 
 Reads the 8 MiB drawing, the BIG MiB one (0: none) and the two batches of bench/table.py
 (small drawings, and the 20 smallest that read to their end copied 100 times each; made in
 DIR/bench when missing) with each reader, round after round, one process per reader and
-input (each batch too), output to /dev/null. Two groups:
+input (each batch too), output to /dev/null. Three groups:
 
   TEXT, ATTRIB, BLOCK   dxftext --plugin-only, and the peers' programs that print the same
                         entities (bench/peers/*: dxflib, libdime, ezdxf)
   all text              dxftext (the host's MTEXT and the rest added), dxflib --all, GDAL
                         (every feature's Text field), ezdxf --all
+  all text and fields   dxftext -f jsonl; the same built from REF (b9a0056, the last commit
+                        whose JSON Lines have no layer, handle, block, space, tag, insert,
+                        position or metadata; $PEERS_BASELINE_REF; "none": no such row) in
+                        a build folder of its own (DIR-baseline); GDAL --fields (each
+                        feature's Layer, EntityHandle and the rest with its Text); ezdxf
+                        --all --fields (each entity's layer, handle, block, space, tag, the
+                        insert of an attribute and its point with its texts)
 
 "÷ dxftext" is the median over the rounds of a reader's speed over that of dxftext of its
-group in the same round. A peer that crashes on a drawing of the batch reads the batch
-without every copy of it, and the table says so. Writes bench/peers.md, bench/peers.png and
-DIR/bench/peers.json, and puts the table into README.md's Speed section.
+group in the same round. The table under it gives the cost of the fields: dxftext -f jsonl
+over the same at REF, time and peak memory, the median of the rounds' ratios. Where REF
+cannot be built (a tarball has no history), its row and that table are left out with a note.
+A peer that crashes on a drawing of the batch reads the batch without every copy of it, and
+the table says so. Writes bench/peers.md, bench/peers.png and DIR/bench/peers.json, and puts
+the tables into README.md's Speed section.
 """
 import argparse
 import json
+import os
 import sys
 from pathlib import Path
 
@@ -29,7 +41,11 @@ import benchlib as lib  # noqa: E402
 
 HERE = Path(__file__).resolve().parent
 PYTHON = "/usr/bin/python3"
-GROUPS = {"plugin": "TEXT, ATTRIB, BLOCK", "all": "all text"}
+GROUPS = {"plugin": "TEXT, ATTRIB, BLOCK", "all": "all text", "fields": "all text and fields"}
+# The last commit whose JSON Lines carry no fields but the texts: what they cost is measured
+# against it.
+BASELINE_REF = "b9a0056"
+JSONL = "dxftext -f jsonl"
 # Where the README's Speed section holds the table, which each run writes anew.
 README_START = "<!-- bench/peers.sh writes the table below -->"
 README_END = "<!-- end of the table -->"
@@ -49,14 +65,40 @@ READS = {
     "GDAL/OGR": "the Text field of TEXT, MTEXT, ATTDEF and DIMENSION features and each ATTRIB "
                 "as one \"TAG value\" (DXF_INLINE_BLOCKS=FALSE); no block names",
     "ezdxf --all": "the above, then MTEXT, DIMENSION user text, MULTILEADER",
+    JSONL: "the texts of dxftext as JSON Lines, one object an entity with its kind, layer, "
+           "handle, block, space, tag, insert and position, and a closing object a document "
+           "with its metadata",
+    # The row of the baseline build comes here, under its commit's name (see readers()).
+    "GDAL/OGR with layer and handle": "the texts of GDAL/OGR, each after the feature's Layer, "
+                                      "EntityHandle, Block, PaperSpace and AttributeTag fields "
+                                      "and its point, tab-separated; an attribute after its "
+                                      "INSERT's Layer, EntityHandle and BlockName (the driver "
+                                      "gives no handle of an ATTRIB of its own)",
+    "ezdxf with attributes": "the texts of ezdxf --all, one line an entity: its dxf.layer, "
+                             "dxf.handle, block, space, dxf.tag, for an ATTRIB the dxf.handle and "
+                             "dxf.name of its INSERT (entity.attribs), and its point (dxf.insert, "
+                             "a DIMENSION's dxf.defpoint, a BLOCK's base point), tab-separated",
 }
 
 
-def readers(build):
-    """(label, group, command before the inputs, reads a folder itself)."""
+def baseline_label(commit):
+    return f"{JSONL} at {commit}"
+
+
+def readers(build, baseline):
+    """(label, group, command before the inputs, reads a folder itself); `baseline` is the
+    (dxftext, commit) of the build the fields are measured against, or None."""
     dxftext = str(build / "bin" / "dxftext")
     peers = build / "peers"
     ezdxf = [PYTHON, str(HERE / "peers" / "ezdxfText.py")]
+    jsonl = ["-q", "--jobs", "1", "-f", "jsonl"]
+    fields = [(JSONL, "fields", [dxftext, *jsonl], True)]
+    if baseline:
+        fields.append((baseline_label(baseline[1]), "fields", [str(baseline[0]), *jsonl], True))
+    fields += [
+        ("GDAL/OGR with layer and handle", "fields", [str(peers / "gdalText"), "--fields"], False),
+        ("ezdxf with attributes", "fields", ezdxf + ["--all", "--fields"], False),
+    ]
     return [
         ("dxftext --plugin-only", "plugin", [dxftext, "-q", "--jobs", "1", "--plugin-only"], True),
         # The same process with two threads, as dxftext runs by default on two cores.
@@ -69,7 +111,7 @@ def readers(build):
         ("dxflib --all", "all", [str(peers / "dxflibText"), "--all"], False),
         ("GDAL/OGR", "all", [str(peers / "gdalText")], False),
         ("ezdxf --all", "all", ezdxf + ["--all"], False),
-    ]
+    ] + fields
 
 
 class Reader:
@@ -93,10 +135,10 @@ def spare(reader, files, timeout):
     return [p for p in files if p.name.split("-", 1)[1] not in bad]
 
 
-def measure(build, name, target, files, rounds, timeout):
+def measure(build, baseline, name, target, files, rounds, timeout):
     """Every reader on one input, round after round; returns the input's figures."""
     size = lib.total_bytes(files)
-    all_readers = [Reader(*r) for r in readers(build)]
+    all_readers = [Reader(*r) for r in readers(build, baseline)]
     inputs = {}
     for reader in all_readers:
         if reader.takes_folder:
@@ -113,6 +155,13 @@ def measure(build, name, target, files, rounds, timeout):
                 continue
             lib.warm(files)
             run = lib.run(reader.command + inputs[reader.label], timeout=timeout)
+            # dxftext exits with 1 when a document of a batch could not be read, which the
+            # batches hold on purpose; 2 is a usage error (a baseline from before an option
+            # it is given), whose time would be no reading at all.
+            if reader.takes_folder and (run.timed_out or run.returncode not in (0, 1)):
+                reader.broken = (f"timed out after {timeout} s" if run.timed_out
+                                 else f"exit status {run.returncode}")
+                continue
             if not reader.takes_folder:
                 counted = lib.peer_counts(run)
                 if counted is None and len(files) > 1 and not reader.left_out:
@@ -127,7 +176,7 @@ def measure(build, name, target, files, rounds, timeout):
                     continue
                 _, reader.failed, reader.texts = counted
             reader.runs.append(run)
-    baseline = {g: next(x for x in all_readers if x.takes_folder and x.group == g) for g in GROUPS}
+    reference = {g: next(x for x in all_readers if x.takes_folder and x.group == g) for g in GROUPS}
     rows = []
     for reader in all_readers:
         read_bytes = size
@@ -136,7 +185,7 @@ def measure(build, name, target, files, rounds, timeout):
             kept = [p for p in files if p.name.split("-", 1)[1] not in reader.left_out]
             read_bytes, documents = lib.total_bytes(kept), len(kept)
         seconds = [run.seconds for run in reader.runs]
-        base = baseline[reader.group]
+        base = reference[reader.group]
         ratios = [(read_bytes / s) / (size / b.seconds) for s, b in zip(seconds, base.runs)]
         rows.append({
             "reader": reader.label, "group": reader.group, "texts": reader.texts,
@@ -146,6 +195,7 @@ def measure(build, name, target, files, rounds, timeout):
             "documents_s": documents / lib.median(seconds) if seconds else None,
             "ratio": lib.median(ratios),
             "rss_mib": (lib.median([r.max_rss_kib for r in reader.runs]) or 0) / 1024 or None,
+            "rss_kib": [run.max_rss_kib for run in reader.runs],
         })
     return {"input": name, "documents": len(files), "bytes": size, "rows": rows}
 
@@ -173,14 +223,42 @@ def table(results):
     return lib.markdown(headers, rows, right=headers[3:])
 
 
+def cost(results, baseline):
+    """The table of what the fields cost: dxftext -f jsonl over the same built at the
+    baseline, on each input both read, time and peak memory; each ratio is the median of
+    the rounds' ratios, so a busy machine slows both sides of it."""
+    label = baseline_label(baseline[1])
+    headers = ["input", f"seconds at {baseline[1]}", "seconds", f"time ÷ {baseline[1]}",
+               f"peak RSS MiB at {baseline[1]}", "peak RSS MiB", f"peak RSS ÷ {baseline[1]}"]
+    rows = []
+    for result in results:
+        found = {row["reader"]: row for row in result["rows"]}
+        now, then = found.get(JSONL), found.get(label)
+        if not (now and then and now["seconds"] and then["seconds"]):
+            continue
+        times = [a / b for a, b in zip(now["seconds"], then["seconds"])]
+        memory = [a / b for a, b in zip(now["rss_kib"], then["rss_kib"]) if a and b]
+        rows.append([
+            result["input"],
+            lib.figure(lib.median(then["seconds"])),
+            lib.figure(lib.median(now["seconds"])),
+            lib.figure(lib.median(times)),
+            lib.figure(then["rss_mib"]),
+            lib.figure(now["rss_mib"]),
+            lib.figure(lib.median(memory)),
+        ])
+    return lib.markdown(headers, rows, right=headers[1:]) if rows else None
+
+
 def chart(results, path):
     """Bars of MiB/s, one panel per input, the two groups in two colours."""
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
 
-    colours = {"plugin": "#3b6ea5", "all": "#e08a2c"}
-    figure, axes = plt.subplots(len(results), 1, figsize=(8, 2.3 * len(results) + 0.6), squeeze=False)
+    colours = {"plugin": "#3b6ea5", "all": "#e08a2c", "fields": "#4f9a55"}
+    height = sum(0.19 * len(result["rows"]) + 0.5 for result in results)
+    figure, axes = plt.subplots(len(results), 1, figsize=(8, height + 0.6), squeeze=False)
     for axis, result in zip(axes[:, 0], results):
         rows = [r for r in result["rows"] if r["mib_s"] is not None and not r["broken"]]
         labels = [r["reader"] for r in rows][::-1]
@@ -197,7 +275,7 @@ def chart(results, path):
                 label.set_fontweight("bold")
     axes[-1, 0].set_xlabel("MiB/s (higher is faster)")
     handles = [plt.Rectangle((0, 0), 1, 1, color=c) for c in colours.values()]
-    figure.legend(handles, GROUPS.values(), loc="upper right", fontsize=8, ncol=2)
+    figure.legend(handles, GROUPS.values(), loc="upper right", fontsize=8, ncol=3)
     figure.text(0.01, 0.99, f"{lib.today()}, commit {lib.commit()}\n{lib.machine()}",
                 va="top", fontsize=7, color="#555555")
     figure.tight_layout(rect=(0, 0, 1, 0.97))
@@ -223,9 +301,26 @@ def main():
     lib.input_arguments(parser, "PEERS_BIG_MIB", "PEERS_ROUNDS", 3)
     parser.add_argument("--timeout", type=int, default=1800, help="seconds one run may take")
     parser.add_argument("--out", default=str(HERE), help="where peers.md and peers.png go")
+    parser.add_argument("--baseline-ref", default=os.environ.get("PEERS_BASELINE_REF", BASELINE_REF),
+                        help="the commit dxftext -f jsonl is measured against ($PEERS_BASELINE_REF, "
+                             f"default {BASELINE_REF}; none: no such row)")
+    parser.add_argument("--baseline-build", help="where that commit is built (default: the build "
+                                                 "folder's name with -baseline)")
     args = parser.parse_args()
     build = Path(args.build).resolve()
     data = build / "bench"
+
+    # Built before anything is timed, so that a compiler never shares the machine with a run.
+    baseline, why_not = None, f"--baseline-ref {args.baseline_ref}"
+    if args.baseline_ref.lower() not in ("", "none"):
+        folder = Path(args.baseline_build or build.parent / f"{build.name}-baseline")
+        dxftext, said = lib.dxftext_at(args.baseline_ref, folder)
+        if dxftext:
+            baseline = (dxftext, said)
+        else:
+            why_not = said
+    if baseline is None:
+        lib.note(f"no row of {JSONL} built from an earlier commit: {why_not}")
 
     inputs = []
     for mib in [8] + ([args.big_mib] if args.big_mib else []):
@@ -236,7 +331,7 @@ def main():
     tiny = lib.tiny_batch(data, build / "bin" / "dxftext")
     if tiny:
         inputs.append(tiny)
-    results = [measure(build, name, target, paths, args.rounds, args.timeout)
+    results = [measure(build, baseline, name, target, paths, args.rounds, args.timeout)
                for name, target, paths in inputs]
 
     notes = []
@@ -252,23 +347,46 @@ def main():
     header = (f"Measured {lib.today()}, commit {lib.commit()}, on {lib.machine()}; medians of "
               f"{args.rounds} rounds, wall-clock time, one process per reader and input, output "
               f"to /dev/null. {sizes}.")
+    # The ref as given, and the commit it named when that is not plain from the ref.
+    built_from = (args.baseline_ref if not baseline or baseline[1].startswith(args.baseline_ref)
+                  else f"{args.baseline_ref} ({baseline[1]})")
+    fields_cost = cost(results, baseline) if baseline else None
+    if fields_cost:
+        said = (f"What the fields cost: `{JSONL}` of this commit over the same built from "
+                f"{built_from}, on one thread each in the same rounds; a ratio above 1 is the "
+                "time or memory the fields add.")
+    elif baseline:
+        said = (f"What the fields cost: not measured, `{JSONL}` built from {built_from} read "
+                "none of the inputs (see the notes).")
+    else:
+        said = (f"What the fields cost: not measured, no `{JSONL}` built from an earlier "
+                f"commit: {why_not}.")
+    tables = "\n\n".join([table(results), said] + ([fields_cost] if fields_cost else []))
+    described = []
+    for label, what in READS.items():
+        described.append(f"- {label}: {what}.")
+        if label == JSONL and baseline:
+            described.append(f"- {baseline_label(baseline[1])}: the same command built from "
+                             f"{built_from}, JSON Lines as they were before the fields: kind and "
+                             "texts an entity, the counts a document.")
     text = "\n".join([
         header,
         "",
-        table(results),
+        tables,
         "",
-        "÷ dxftext: the speed over that of dxftext in the same group and round. texts: the "
-        "values each reader prints, empty ones included; failed documents: those it could not "
-        "read (refused, stopped or raised). What each reader's texts are:",
+        "÷ dxftext: the speed over that of dxftext in the same group and round (in the last "
+        f"group, of {JSONL}). texts: the values each reader prints, empty ones included; failed "
+        "documents: those it could not read (refused, stopped or raised). What each reader's "
+        "texts are:",
         "",
-        *[f"- {label}: {what}." for label, what in READS.items()],
+        *described,
         *([""] + notes if notes else []),
     ]) + "\n"
     print(text, end="")
     out = Path(args.out)
     (out / "peers.md").write_text(text)
     if out.resolve() == HERE:
-        update_readme(header, table(results))
+        update_readme(header, tables)
     chart(results, out / "peers.png")
     (data / "peers.json").write_text(json.dumps(results, indent=1) + "\n")
 

@@ -2,6 +2,8 @@
 # dxftext next to other DXF readers: installs them from Debian's packages, builds the small
 # text-printing programs over each (bench/peers/) and dxftext, and runs bench/peers.py.
 # Run by hand: bench/peers.sh [peers.py options]; BUILD (build-bench) is the build folder.
+# peers.py builds dxftext at --baseline-ref (b9a0056) in BUILD-baseline for the cost of the
+# JSON Lines fields, and leaves that row out, saying why, where it cannot.
 set -eu
 cd "$(dirname "$0")/.."
 BUILD=${BUILD:-build-bench}

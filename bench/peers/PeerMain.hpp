@@ -6,12 +6,22 @@
 #include <cstdio>
 #include <cstring>
 
-// Reads every argument but "--all" with readDrawing (false: it could not); returns 0.
+// True for the options a peer takes ("--all", "--fields"): every other argument is a drawing.
+inline bool isOption(const char* argument) { return std::strncmp(argument, "--", 2) == 0; }
+
+// True when `name` is among the options of the command line.
+inline bool hasOption(int argc, char** argv, const char* name) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0) return true;
+    return false;
+}
+
+// Reads every argument but the options with readDrawing (false: it could not); returns 0.
 template <class ReadDrawing>
 int readEach(int argc, char** argv, ReadDrawing readDrawing, const long long& texts) {
     long long documents = 0, failed = 0;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--all") == 0) continue;
+        if (isOption(argv[i])) continue;
         ++documents;
         if (!readDrawing(argv[i])) ++failed;
     }

@@ -4,7 +4,6 @@
 #include <dl_dxf.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "PeerMain.hpp"
@@ -62,8 +61,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool all = false;
-    for (int i = 1; i < argc; ++i) all = all || std::strcmp(argv[i], "--all") == 0;
+    const bool all = hasOption(argc, argv, "--all");
     long long texts = 0;
     return readEach(argc, argv, [&](const char* path) {
         TextPrinter printer(all);
