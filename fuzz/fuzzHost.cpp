@@ -9,6 +9,7 @@
 // instead, bit 6 strict reading); byte 1 the size of each read, 1 to 256 bytes; byte 2,
 // when not zero, makes the reads fail once byte2/256 of the document has been read.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -194,10 +195,25 @@ std::vector<Entity> readAll(wqhost::TextEntityReader reader, size_t inputBytes) 
     return entities;
 }
 
+// Each entity a reader of the plug-in's kinds yields, as where it is and what names it.
+std::vector<std::string> places(wqhost::TextEntityReader reader) {
+    std::vector<std::string> out;
+    wqhost::HostEntity entity;
+    while (reader.next(&entity)) {
+        const wqhost::EntityPlace& p = entity.place;
+        out.push_back(std::to_string(p.offset) + entity.kind + p.layer.bytes + "|" +
+                      p.handle.bytes + "|" + p.block.bytes + "|" + p.tag.bytes + "|" +
+                      p.insertHandle.bytes + std::to_string(p.textGroups) +
+                      std::to_string(p.valueGroup) + (p.hasPosition ? "@" : ""));
+    }
+    return out;
+}
+
 // A reader over `bytes` that asks for at most `chunk` bytes at a time and, when `failAt`
 // is not past the end, fails once it has handed over that many bytes.
-wqhost::TextEntityReader pieceReader(std::string_view bytes, size_t chunk, size_t failAt) {
-    return wqhost::TextEntityReader(
+wqhost::TextEntityReader::ReadFunction pieceReader(std::string_view bytes, size_t chunk,
+                                                  size_t failAt) {
+    return wqhost::TextEntityReader::ReadFunction(
         [bytes, chunk, failAt, offset = size_t{0}](char* buffer, size_t size) mutable {
             if (offset >= failAt && failAt < bytes.size()) return int64_t{-1};
             size_t take = std::min(std::min(size, chunk), bytes.size() - offset);
@@ -232,11 +248,24 @@ void readDocument(std::string_view document, const char* codePage, bool strict) 
     size_t textBytes = 0;
     while (read.next(&entity)) {
         check(entity.ordinal == ++entities, "entities out of order");
+        check(entity.kind != nullptr, "an entity of no kind");
         for (const std::string& text : entity.texts) {
             check(isValidUtf8(text), "a document text that is not UTF-8", text);
             textBytes += text.size();
         }
+        for (const auto* name : {&entity.layer, &entity.handle, &entity.block, &entity.tag}) {
+            check(!*name || (isValidUtf8(**name) && (*name)->size() <= 3 * 2048 + 16),
+                  "a name that is not short UTF-8", name->value_or(""));
+        }
+        if (entity.position) {
+            for (double coordinate : *entity.position) {
+                check(std::isfinite(coordinate), "a coordinate that is no number");
+            }
+        }
     }
+    read.metadata().forEach([](const char*, const std::string& value) {
+        check(isValidUtf8(value), "metadata that is not UTF-8", value);
+    });
     check(entities == read.entities(), "entities miscounted");
     check(textBytes <= 24 * document.size() + 64, "a document gave more text than it holds");
     check(read.status() != wqhost::DocumentStatus::Reading, "a document read to no end");
@@ -269,10 +298,16 @@ void runInput(const uint8_t* data, size_t size) {
     // Read whole or in pieces, the same entities; a read that fails ends the document there.
     const std::vector<Entity> whole =
         readAll(wqhost::TextEntityReader::overBytes(document), document.size());
-    check(readAll(pieceReader(document, chunk, document.size()), document.size()) == whole,
+    check(readAll(wqhost::TextEntityReader(pieceReader(document, chunk, document.size())), document.size()) == whole,
           "reads of another size give other entities");
+    // The plug-in's kinds, placed: the same places whatever the size of the reads.
+    wqhost::TextEntityReader::Options placing;
+    placing.yield = wqhost::TextEntityReader::Yield::PluginKinds;
+    check(places(wqhost::TextEntityReader(pieceReader(document, chunk, document.size()), placing)) ==
+              places(wqhost::TextEntityReader(pieceReader(document, 4096, document.size()), placing)),
+          "reads of another size place entities elsewhere");
     if (failAt < document.size()) {
-        check(readAll(pieceReader(document, chunk, failAt), document.size()) ==
+        check(readAll(wqhost::TextEntityReader(pieceReader(document, chunk, failAt)), document.size()) ==
                   readAll(wqhost::TextEntityReader::overBytes(document.substr(0, failAt)),
                           failAt),
               "a failed read is not the end of the document");
