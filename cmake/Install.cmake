@@ -30,7 +30,8 @@ endforeach()
 set(WQ_HOST_HEADERS)
 foreach(name MallocServices Plugin Document input/MemoryStream input/FileStream
              input/StreamWatch input/ReadAll input/DrawingFiles drawing/Encoding
-             drawing/MtextPlain drawing/TextEntityReader output/RecordLine output/Json)
+             drawing/MtextPlain drawing/TextEntityReader output/RecordLine output/Json
+             drawing/Metadata)
   list(APPEND WQ_HOST_HEADERS ${CMAKE_CURRENT_SOURCE_DIR}/host/${name}.hpp)
 endforeach()
 install(FILES ${WQ_PUBLIC_HEADERS} DESTINATION ${WQ_INSTALL_INCLUDEDIR})
