@@ -160,7 +160,7 @@ exits 2 "--fields with --records is a usage error" "$tool" --fields -r "$sample"
 # Title blocks as fields: the ATTRIBs' tags and values, not their ATTDEFs' defaults, and the
 # metadata after them; names the file before each line when there are several.
 out=$("$tool" --fields --metadata "$sample") || fail "--fields exited $?"
-[ "$out" = "$(printf 'TITLE=Riverside Library, level 0\nDWGNO=A-101\nDRAWNBY=K. Tanaka\nacadver: AC1009\nencoding: CP932')" ] ||
+[ "$out" = "$(printf 'TITLE=Riverside Library, level 0\nDWGNO=A-101\nDRAWNBY=K. Tanaka\nacadver: AC1009\ncodepage: ANSI_932\nencoding: CP932')" ] ||
     fail "--fields --metadata: got '$out'"
 "$tool" --fields "$sample" "$samples/site_notes.dxf" | grep -qx "$sample:DWGNO=A-101" ||
     fail "--fields names the file with several documents"

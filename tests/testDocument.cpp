@@ -257,6 +257,46 @@ TEST(DocumentNames, EachEntityIsNamedFromItsOwnGroupsFromMemoryAndFromAFile) {
     EXPECT_FALSE(bare.metadata().acadver);
 }
 
+// The metadata comes from the header and from the DWGPROPS record at the other end of the
+// file, with the host's pass and without it, converted as the texts are.
+TEST(DocumentNames, MetadataFromTheHeaderAndTheDrawingProperties) {
+    const std::string drawing =
+        "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1018\n9\n$DWGCODEPAGE\n3\nANSI_1252\n"
+        "9\n$TDCREATE\n40\n2460369.5\n9\n$TDUUPDATE\n40\n2460370.25\n"
+        "9\n$LASTSAVEDBY\n1\nkt\n9\n$INSUNITS\n70\n     4\n"
+        "9\n$CUSTOMPROPERTYTAG\n1\nPhase\n9\n$CUSTOMPROPERTY\n1\nD\xe9sign\n0\nENDSEC\n"
+        "0\nSECTION\n2\nENTITIES\n0\nTEXT\n5\n2A\n8\n0\n1\nt\n0\nENDSEC\n"
+        "0\nSECTION\n2\nOBJECTS\n0\nXRECORD\n5\n1F\n100\nAcDbXrecord\n280\n1\n"
+        "1\nDWGPROPS COOKIE\n2\nRiverside\n3\n\n4\nK. Tanaka\n6\n\n7\nlibrary\n8\n\n9\n3\n"
+        "300\nClient=City\n301\n=\n40\n0.0\n41\n0\n42\n0\n1\n\n90\n1\n1\nSheet\n1\nA-101\n"
+        "0\nENDSEC\n0\nEOF\n";
+    auto keys = [](const wqhost::DrawingMetadata& metadata) {
+        std::string all;
+        metadata.forEach([&](const char* key, const std::string& value) {
+            all += std::string(key) + "=" + value + ";";
+        });
+        for (const auto& [name, value] : metadata.custom) all += name + ":" + value + ";";
+        return all;
+    };
+    const std::string expected =
+        "acadver=AC1018;codepage=ANSI_1252;encoding=CP1252;created=2024-02-29T00:00:00;"
+        "modified=2024-02-29T18:00:00Z;last_saved_by=kt;units=millimeters;title=Riverside;"
+        "author=K. Tanaka;keywords=library;revision=3;Phase:D\xc3\xa9sign;Client:City;Sheet:A-101;";
+    for (bool pluginOnly : {false, true}) {
+        ReadOptions options;
+        options.pluginOnly = pluginOnly;
+        Document document = Document::fromBytes(plugin(), "m", drawing, options);
+        describeAll(document);
+        EXPECT_EQ(keys(document.metadata()), expected) << pluginOnly;
+    }
+    // Cut short inside the record: what was read stays.
+    Document cut = Document::fromBytes(plugin(), "c", drawing.substr(0, drawing.find("7\nlibrary")),
+                                       ReadOptions());
+    describeAll(cut);
+    EXPECT_EQ(cut.metadata().title.value_or("-") + cut.metadata().author.value_or("-"),
+              "RiversideK. Tanaka");
+}
+
 // A BLOCKS section whose closing ENDSEC the plug-in does not see (a blank after it) runs on
 // into ENTITIES, whose entities it delivers twice: both times they are ENTITIES' own.
 TEST(DocumentNames, EntitiesDeliveredTwiceAreNamedWhereTheyStand) {
