@@ -323,6 +323,14 @@ TEST(DocumentNames, BadNamesAndCoordinatesAreUnknownAndTheTextsStay) {
         ReadOptions());
     EXPECT_EQ(describeAll(document),
               (Lines{"TEXT bad\xef\xbf\xbd - - model - - -:kept", "TEXT - - - model - - -:kept too"}));
+    // The first of each group counts; a number too small for a double is 0, a second sign
+    // makes no number.
+    Document numbers = fromBody(
+        "0\nTEXT\n67\n1\n67\n0\n10\n1e-400\n20\n-2.5E+1\n10\n7\n1\na\n"
+        "0\nTEXT\n10\n+-1\n20\n2\n1\nb\n0\nTEXT\n10\n 1 \n20\n+2\n30\n1e400\n1\nc\n");
+    EXPECT_EQ(describeAll(numbers),
+              (Lines{"TEXT - - - paper - - (0,-25,0):a", "TEXT - - - model - - -:b",
+                     "TEXT - - - model - - -:c"}));
     // A drawing with lone CR line ends is read by the plug-in but not by the host's reader:
     // the kind comes from the line the plug-in read, and nothing is made up.
     Document crOnly = Document::fromBytes(

@@ -73,15 +73,31 @@ constexpr KindName kKinds[] = {
     {"ENDBLK", Kind::EndBlock, nullptr},
 };
 
-// A group value read as a number: blanks around it and a leading '+' allowed, nothing else
-// after it. False for anything else, an infinity or a NaN included.
+// A group value read as a number: blanks around it and one sign allowed, nothing else after
+// it. False for anything else and for a number too large for a double; one too small for
+// it is 0, as DXF readers take it.
 bool parseNumber(std::string_view text, double* value) {
     text = trimmed(text);
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+        if (!text.empty() && text.front() == '-') return false;
+    }
     if (text.empty()) return false;
     const char* end = text.data() + text.size();
     const std::from_chars_result result = std::from_chars(text.data(), end, *value);
-    return result.ec == std::errc() && result.ptr == end && std::isfinite(*value);
+    if (result.ptr != end) return false;
+    if (result.ec == std::errc::result_out_of_range) {
+        // from_chars says only that the value is out of range: an exponent below zero
+        // means it is too small, not too large.
+        const std::size_t exponent = text.find_first_of("eE");
+        if (exponent == std::string_view::npos || exponent + 1 >= text.size() ||
+            text[exponent + 1] != '-') {
+            return false;
+        }
+        *value = text.front() == '-' ? -0.0 : 0.0;
+        return true;
+    }
+    return result.ec == std::errc() && std::isfinite(*value);
 }
 
 // Whether a code line holds code 0. Most code lines of a drawing are answered by their
@@ -148,7 +164,7 @@ struct TextEntityReader::State {
     RawValue insertHandle;
     RawValue insertBlock;
     EntityPlace place;                 // of the entity being read
-    bool seen10 = false, seen20 = false, seen30 = false;
+    bool seen10 = false, seen20 = false, seen30 = false, seen67 = false;
     bool badPosition = false;          // a coordinate that is not a number
     std::string value;                 // a metadata value being handed on
 
@@ -346,7 +362,7 @@ struct TextEntityReader::State {
         cells = 0;
         place.clear();
         place.offset = nameOffset;
-        seen10 = seen20 = seen30 = badPosition = false;
+        seen10 = seen20 = seen30 = seen67 = badPosition = false;
         if (!options.places) return;
         if (section == Section::Blocks) {
             place.block = block;
@@ -371,6 +387,11 @@ struct TextEntityReader::State {
             case 67: {
                 std::string_view line;
                 bool cut = false;
+                if (seen67) {
+                    skipLine();
+                    return true;
+                }
+                seen67 = true;
                 if (!readShort(&line, &cut)) return true;
                 line = trimmed(line);
                 if (section != Section::Entities) return true;
