@@ -8,6 +8,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "GroupLines.hpp"
 #include "Metadata.hpp"
 #include "MtextPlain.hpp"
@@ -556,8 +560,75 @@ struct TextEntityReader::State {
         }
     }
 
+    // Whether the code line [start, lf) may hold code 0: zeros, perhaps a sign before
+    // them, blanks around (and a CR). Lines that end in '0' are common (10, 20, 30, 70,
+    // 100, ...); only these few are read the long way.
+    static bool mayBeCodeZero(const char* start, const char* lf) {
+        while (lf > start && (lf[-1] == '\r' || isBlank(lf[-1]))) --lf;
+        if (lf == start || lf[-1] != '0') return false;
+        while (lf > start && lf[-1] == '0') --lf;
+        if (lf > start && (lf[-1] == '-' || lf[-1] == '+')) --lf;
+        while (lf > start && isBlank(lf[-1])) --lf;
+        return lf == start;
+    }
+
+    // Passes over the groups of an entity or section nobody reads, up to the next code line
+    // that may hold code 0, as long as whole groups lie in the buffer: the bulk of a drawing.
+    // The line feeds of 64 bytes at a time are found at once as the bits of a mask, so a
+    // line costs a few instructions rather than a search of its own. What is left of the
+    // buffer, and the lines that matter, are read line by line.
+    void skipGroupsInBuffer() {
+        const char* lineStart = pos;
+        bool codeLine = true;
+#if defined(__SSE2__)
+        const char* window = pos;
+        while (end - window >= 64) {
+            std::uint64_t lineFeeds = lineFeedMask(window);
+            while (lineFeeds != 0) {
+                const char* lf = window + __builtin_ctzll(lineFeeds);
+                lineFeeds &= lineFeeds - 1;
+                if (codeLine && mayBeCodeZero(lineStart, lf)) return;
+                if (!codeLine) pos = lf + 1;  // a whole group passed
+                codeLine = !codeLine;
+                lineStart = lf + 1;
+            }
+            window += 64;
+        }
+        lineStart = pos;
+        codeLine = true;
+#endif
+        for (;;) {
+            const char* codeEnd = static_cast<const char*>(
+                std::memchr(lineStart, '\n', static_cast<std::size_t>(end - lineStart)));
+            if (codeEnd == nullptr || mayBeCodeZero(lineStart, codeEnd)) return;
+            const char* valueEnd = static_cast<const char*>(
+                std::memchr(codeEnd + 1, '\n', static_cast<std::size_t>(end - codeEnd - 1)));
+            if (valueEnd == nullptr) return;
+            pos = lineStart = valueEnd + 1;
+        }
+    }
+
+#if defined(__SSE2__)
+    // Bit i set when byte i of the 64 at `at` is a line feed.
+    static std::uint64_t lineFeedMask(const char* at) {
+        const __m128i lineFeed = _mm_set1_epi8('\n');
+        std::uint64_t mask = 0;
+        for (int i = 0; i < 4; ++i) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * i));
+            const auto bits = static_cast<std::uint32_t>(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lineFeed)));
+            mask |= static_cast<std::uint64_t>(bits) << (16 * i);
+        }
+        return mask;
+    }
+#endif
+
     bool nextInDocument(HostEntity* entity) {
         while (!done) {
+            if (kind == Kind::None && !expectSectionName &&
+                !(section == Section::Header && options.metadata != nullptr)) {
+                skipGroupsInBuffer();
+            }
             std::string_view codeLine;
             bool cut = false;
             if (!readShort(&codeLine, &cut)) {
