@@ -11,8 +11,10 @@ that read to their end, copied 100 times each; then times on each, round after r
   plug-in        the plug-in over the same bytes in memory, through the host toolkit's
                  MemoryStream and MallocServices (benchPlugin; a batch in one process)
   dxftext        `dxftext -q` end to end, output to /dev/null, with --plugin-only and
-                 without (the host's reader of MTEXT and the rest); a batch is one
-                 process over the folder, with --jobs 1 and --jobs 2
+                 without (the host's reader of MTEXT and the rest), and as JSON Lines,
+                 which names every entity (layer, handle, block, ...) and so reads the
+                 drawing once more; a batch is one process over the folder, with --jobs 1
+                 and --jobs 2
   dxflib         on the batches, the dxflib peer of bench/peers/ (one process over the
                  files), when make bench could build it (DIR/peers/dxflibText)
 
@@ -44,7 +46,8 @@ def measure(build, name, target, files, rounds, batch):
     peer = batch and dxflib.exists()
     documents, size = len(files), lib.total_bytes(files)
     variants = [(ONE_THREAD, ["--plugin-only", "--jobs", "1"]),
-                ("dxftext -q (all text)", ["--jobs", "1"])]
+                ("dxftext -q (all text)", ["--jobs", "1"]),
+                ("dxftext -q -f jsonl (all text, named)", ["-f", "jsonl", "--jobs", "1"])]
     if batch:
         variants += [("dxftext -q --plugin-only --jobs 2", ["--plugin-only", "--jobs", "2"]),
                      ("dxftext -q --jobs 2 (all text)", ["--jobs", "2"])]

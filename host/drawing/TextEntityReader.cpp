@@ -578,6 +578,7 @@ struct TextEntityReader::State {
     // line costs a few instructions rather than a search of its own. What is left of the
     // buffer, and the lines that matter, are read line by line.
     void skipGroupsInBuffer() {
+        if (pos == end) return;  // nothing read yet, or all of it taken
         const char* lineStart = pos;
         bool codeLine = true;
 #if defined(__SSE2__)
