@@ -580,8 +580,8 @@ struct TextEntityReader::State {
     void skipGroupsInBuffer() {
         if (pos == end) return;  // nothing read yet, or all of it taken
         const char* lineStart = pos;
-        bool codeLine = true;
 #if defined(__SSE2__)
+        bool codeLine = true;
         const char* window = pos;
         while (end - window >= 64) {
             std::uint64_t lineFeeds = lineFeedMask(window);
@@ -596,7 +596,6 @@ struct TextEntityReader::State {
             window += 64;
         }
         lineStart = pos;
-        codeLine = true;
 #endif
         for (;;) {
             const char* codeEnd = static_cast<const char*>(
