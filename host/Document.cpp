@@ -38,6 +38,9 @@ constexpr int kMaxNullsWithoutProgress = 64;
 // The reader's offsets are signed 32-bit: the last byte of a document must be addressable.
 constexpr int64_t kLargestDocument = INT32_MAX;
 
+// The entities the plug-in reads.
+constexpr std::string_view kPluginKinds[] = {"TEXT", "ATTRIB", "ATTDEF", "BLOCK"};
+
 // Why a refused document was refused, when its first bytes tell: the reader's own messages
 // name no cause ("Memory allocation error" for an empty file, "Illigal DXF file" for a
 // binary one). Null when nothing can be said.
@@ -147,6 +150,22 @@ struct Document::State {
     std::vector<TextEntityReader::SectionStart> sectionStarts;
     int32_t currentTextGroups = 0;  // of the plug-in's entity being gathered, as placed
     int32_t currentValueGroup = -1;
+
+    // What the plug-in delivered, for reading every entity once: the stretches of the
+    // document each of its walks (BLOCKS, ENTITIES) delivered entities from, by the offset of
+    // the line naming them. A walk moves forward, so one begins where the offsets go back;
+    // an entity inside an earlier walk's stretch is one the plug-in gives a second time
+    // (a BLOCKS section that runs on into ENTITIES). Outside every stretch lie the entities
+    // it never reached, which the host's own pass reads instead.
+    struct Stretch {
+        int64_t first;
+        int64_t last;
+    };
+    static constexpr size_t kMostStretches = 64;
+    std::vector<Stretch> stretches;
+    bool currentRepeat = false;  // the plug-in's entity being gathered was delivered before
+    bool pluginStopped = false;  // the plug-in stopped before its end-of-document record
+    int64_t salvagedCount = 0;
 
     MetadataCollector collector;
     DrawingMetadata metadata;
@@ -298,7 +317,13 @@ OutputRecord* Document::State::pullRecord() {
             nullsWithoutProgress = 0;
         }
         if (++nullsWithoutProgress > kMaxNullsWithoutProgress) {
-            end(DocumentStatus::Failed, "the reader stopped delivering before the end");
+            // None of the retries at this place went past anything.
+            recoveryCount -= kMaxNullsWithoutProgress;
+            if (options.pluginOnly || options.strict) {
+                end(DocumentStatus::Failed, "the reader stopped delivering before the end");
+            } else {
+                pluginStopped = true;  // the host's own pass reads what it did not reach
+            }
             return nullptr;
         }
         ++recoveryCount;
@@ -327,6 +352,16 @@ bool Document::State::startHostReader() {
     TextEntityReader::Options read;
     read.places = options.structure;
     read.metadata = options.structure ? &collector : nullptr;
+    // What the plug-in did not deliver, the host's pass reads; not when strict, which stops
+    // at the reader's first error rather than reading around it.
+    if (!options.strict) {
+        read.pluginKindsAt = [this](int64_t offset) {
+            for (const Stretch& stretch : stretches) {
+                if (offset >= stretch.first && offset <= stretch.last) return false;
+            }
+            return true;
+        };
+    }
     if (memory) {
         hostReader = std::make_unique<TextEntityReader>(
             [this, offset = size_t{0}](char* buffer, size_t want) mutable -> int64_t {
@@ -368,6 +403,15 @@ bool Document::State::nextHostEntity(TextEntity* entity) {
     entity->fromPlugin = false;
     nameEntity(hostEntity.place, entity);
     entity->valueText = -1;
+    if (std::find(std::begin(kPluginKinds), std::end(kPluginKinds), std::string_view(entity->kind)) !=
+        std::end(kPluginKinds)) {
+        ++salvagedCount;
+        const bool attribute = std::strcmp(entity->kind, "ATTRIB") == 0 ||
+                               std::strcmp(entity->kind, "ATTDEF") == 0;
+        if (attribute && hostEntity.place.textGroups == static_cast<int32_t>(hostEntity.texts.size())) {
+            entity->valueText = hostEntity.place.valueGroup;
+        }
+    }
     entity->texts.resize(hostEntity.texts.size());
     for (size_t i = 0; i < hostEntity.texts.size(); ++i) {
         convert(hostEntity.texts[i].data(), hostEntity.texts[i].size(), &entity->texts[i]);
@@ -466,6 +510,21 @@ void Document::State::beginPluginEntity(int64_t offset) {
     current.kind = nullptr;
     currentTextGroups = 0;
     currentValueGroup = -1;
+    currentRepeat = false;
+    if (offset >= 0) {
+        for (size_t i = 0; i + 1 < stretches.size(); ++i) {
+            currentRepeat |= offset >= stretches[i].first && offset <= stretches[i].last;
+        }
+        if (stretches.empty() || offset <= stretches.back().last) {
+            if (stretches.size() < kMostStretches) stretches.push_back({offset, offset});
+            for (size_t i = 0; i + 1 < stretches.size(); ++i) {
+                currentRepeat |= offset >= stretches[i].first && offset <= stretches[i].last;
+            }
+        } else {
+            stretches.back().last = offset;
+        }
+    }
+    if (currentRepeat && !options.pluginOnly) return;  // dropped: it needs no name
     if (options.structure && offset >= 0 && placeAt(offset)) {
         current.kind = placed.kind;
         nameEntity(placed.place, &current);
@@ -525,12 +584,22 @@ void Document::State::finish() {
         status = DocumentStatus::Reading;  // a timeout outranks whatever the reader made of it
         return end(DocumentStatus::Timeout, "the time allowed ran out");
     }
+    std::string notes;
+    auto note = [&notes](const std::string& text) { notes += (notes.empty() ? "" : "; ") + text; };
+    auto entities = [](int64_t count) {
+        return std::to_string(count) + (count == 1 ? " entity" : " entities");
+    };
     if (recoveryCount > 0) {
-        const std::string count = std::to_string(recoveryCount);
-        end(DocumentStatus::Recovered, "read to its end past " + count +
-                                           (recoveryCount == 1 ? " entity" : " entities") +
-                                           " the reader could not read");
+        note((pluginStopped ? "read past " : "read to its end past ") + entities(recoveryCount) +
+             " the reader could not read");
     }
+    if (pluginStopped) note("the reader stopped before the end of the drawing");
+    if (salvagedCount > 0) {
+        note(entities(salvagedCount) + " the reader " +
+             (pluginStopped ? "did not reach" : "passed over") +
+             " read by the host's own reader");
+    }
+    if (!notes.empty()) end(DocumentStatus::Recovered, notes);
     end(DocumentStatus::Ok, "");
 }
 
@@ -668,6 +737,7 @@ bool Document::next(TextEntity* entity) {
         OutputRecord* record = s.pullRecord();
         const int32_t kind = record != nullptr ? recordKind(record) : RecordEndOfDocument;
         bool ready = false;
+        bool repeat = false;
         if (kind == RecordTextStart) {
             // After a null come the records the failed attempt queued, its start record
             // among them, then the retry's start; a retry that fails at once gives only a
@@ -676,6 +746,7 @@ bool Document::next(TextEntity* entity) {
                 if (s.entityOpen) {
                     s.completePluginEntity();
                     *entity = std::move(s.current);
+                    repeat = s.currentRepeat;
                     ready = true;
                 }
                 s.current = TextEntity();
@@ -691,12 +762,18 @@ bool Document::next(TextEntity* entity) {
         } else if (s.entityOpen) {  // the end of an entity, or of the document
             s.completePluginEntity();
             *entity = std::move(s.current);
+            repeat = s.currentRepeat;
             s.entityOpen = false;
             ready = true;
         }
         if (kind == RecordTextEnd) s.resumePending = false;
         if (record != nullptr) releaseRecord(&s.services, record);
         if (kind == RecordEndOfDocument) s.finishPlugin();
+        if (ready && repeat && !s.options.pluginOnly) {
+            // Given a second time: each entity once, but with --plugin-only.
+            s.textCount -= static_cast<int64_t>(entity->texts.size());
+            continue;
+        }
         if (ready) {
             entity->ordinal = ++s.entityCount;
             entity->fromPlugin = true;
@@ -739,6 +816,7 @@ int64_t Document::size() const { return state_->size; }
 int64_t Document::entities() const { return state_->entityCount; }
 int64_t Document::texts() const { return state_->textCount; }
 int64_t Document::recoveries() const { return state_->recoveryCount; }
+int64_t Document::salvaged() const { return state_->salvagedCount; }
 const DrawingMetadata& Document::metadata() const { return state_->metadata; }
 
 }  // namespace wqhost

@@ -46,8 +46,12 @@ struct ReadOptions {
     std::string encoding = "auto";
     // Stop at the first entity the reader cannot read, instead of reading on past it.
     bool strict = false;
-    // Only the entities the plug-in reads (TEXT, ATTDEF, ATTRIB, BLOCK); by default the
-    // host's own reader adds MTEXT and the other text entities after them.
+    // Only the entities the plug-in reads (TEXT, ATTDEF, ATTRIB, BLOCK), exactly as it
+    // delivers them. By default every entity comes once: one the plug-in delivers twice (a
+    // BLOCKS section that runs on into ENTITIES) is given the first time only, and the
+    // host's own reader adds, after them, MTEXT and the other text entities and the
+    // plug-in's kinds it did not deliver (it stopped before the end, or passed over a
+    // section it could not find).
     bool pluginOnly = false;
     // Give up the document after this many seconds of reading; 0 for no limit.
     double timeoutSeconds = 0;
@@ -87,7 +91,9 @@ struct InsertReference {
 struct TextEntity {
     int64_t ordinal = 0;          // 1 for the document's first entity
     const char* kind = nullptr;   // the entity type, as above; a static string
-    bool fromPlugin = true;       // delivered by the plug-in, or by the host's own reader
+    // Delivered by the plug-in, or read by the host's own reader (its kinds, and the
+    // plug-in's that the plug-in did not deliver: see Document::salvaged()).
+    bool fromPlugin = true;
     std::vector<std::string> texts;  // UTF-8, or the delivered bytes with encoding "raw"
 
     std::optional<std::string> layer;   // group 8
@@ -163,6 +169,10 @@ class Document {
     int64_t entities() const;      // text entities delivered so far
     int64_t texts() const;         // text values delivered so far
     int64_t recoveries() const;    // times reading went on past an entity it could not read
+    // Entities of the plug-in's kinds that it did not deliver (it stopped before the end of
+    // the drawing, or passed over a section it could not find), read by the host's own
+    // reader instead; 0 with pluginOnly and with strict.
+    int64_t salvaged() const;
     // What the drawing says about itself (its version, code page, dates, author, custom
     // properties, ...), complete once next() has returned false; empty with
     // ReadOptions::structure off and for raw records.

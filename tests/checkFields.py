@@ -141,7 +141,8 @@ def check_document(file, objects, closing, counts):
     for entity in drawing:
         by_handle.setdefault(entity["handle"], []).append(fields(entity))
     for number, entity in enumerate(objects, 1):
-        kinds = PLUGIN_KINDS if entity["source"] == "plugin" else HOST_KINDS
+        # The host's reader also reads the plug-in's kinds the plug-in did not deliver.
+        kinds = PLUGIN_KINDS if entity["source"] == "plugin" else HOST_KINDS + PLUGIN_KINDS
         if entity["entity"] != number or entity["kind"] not in kinds:
             fail(file, f"entity {number} is numbered or named wrongly: {entity}")
         # Each is one of the drawing's entities with its handle, or one of those without a
@@ -155,9 +156,21 @@ def check_document(file, objects, closing, counts):
     # Held by order, which needs no handle. The host's entities come in file order, those
     # with text, whatever became of the plug-in's reading.
     host = [fields(e) for e in objects if e["source"] == "host"]
-    if not subsequence(host, [fields(e) for e in drawing if e["kind"] in HOST_KINDS]):
+    if not subsequence(host, [fields(e) for e in drawing
+                              if e["kind"] in HOST_KINDS + PLUGIN_KINDS]):
         fail(file, "the host's entities are not the drawing's, in its order")
     counts["order"] += len(host)
+    # Each entity once, whoever read it: the plug-in's kinds of the whole output are the
+    # drawing's, none twice and none lost, in every document read to its end.
+    if closing["status"] in ("ok", "recovered"):
+        given = sorted(map(repr, (fields(e) for e in objects if e["kind"] in PLUGIN_KINDS)))
+        drawn = sorted(map(repr, (fields(e) for e in drawing if e["kind"] in PLUGIN_KINDS)))
+        if given != drawn:
+            extra = sorted(set(given) - set(drawn)) or [g for g in given if given.count(g) > drawn.count(g)]
+            lost = sorted(set(drawn) - set(given)) or [d for d in drawn if drawn.count(d) > given.count(d)]
+            fail(file, f"not each entity once: {len(given)} given, {len(drawn)} drawn; "
+                       f"more than drawn: {extra[:2]}; lost: {lost[:2]}")
+        counts["once"] += 1
     # The plug-in's are the drawing's own, BLOCKS before ENTITIES, each once: in a document
     # read to its end whose sections the plug-in finds where they are. Elsewhere BLOCKS may
     # run on into ENTITIES, whose entities then come twice, or a section never closed gives
@@ -205,8 +218,8 @@ def main():
     files = sorted(glob.glob(os.path.join(source, "samples", "*.dxf"))) + \
         sorted(glob.glob(os.path.join(drawings, "*.dxf"))) + corpus_files
     documents = run(tool, files)
-    counts = {"handle": 0, "order": 0}
-    corpus_counts, corpus_entities = {"handle": 0, "order": 0}, 0
+    counts = {"handle": 0, "order": 0, "once": 0}
+    corpus_counts, corpus_entities = {"handle": 0, "order": 0, "once": 0}, 0
     for file, (objects, closing) in documents.items():
         if closing is None:
             fail(file, "no closing object")
@@ -232,10 +245,11 @@ def main():
             fail(file, f"{len(got)} entities, {len(want)} expected")
 
     print(f"project drawings: {counts['handle']} entities held to the drawing by handle, "
-          f"{counts['order']} by order")
+          f"{counts['order']} by order, {counts['once']} documents give each entity once")
     if corpus_files:
         print(f"shared corpus: {corpus_entities} entities in {len(corpus_files)} drawings, "
-              f"{corpus_counts['handle']} held by handle, {corpus_counts['order']} by order")
+              f"{corpus_counts['handle']} held by handle, {corpus_counts['order']} by order, "
+              f"{corpus_counts['once']} documents give each entity once")
         # Most of the corpus must be held to its drawings, or the checks above prove little.
         if corpus_counts["handle"] < 0.9 * corpus_entities or \
                 corpus_counts["order"] < 0.8 * corpus_entities:

@@ -436,7 +436,8 @@ void appendMetadataObject(std::string* out, const wqhost::DrawingMetadata& metad
 
 void appendClosingObject(std::string* out, const std::string& file, const char* status,
                          const std::string& message, int64_t entities, int64_t texts,
-                         int64_t recoveries, const wqhost::DrawingMetadata& metadata) {
+                         int64_t recoveries, int64_t salvaged,
+                         const wqhost::DrawingMetadata& metadata) {
     *out += "{\"file\":";
     wqhost::appendJsonString(out, file);
     *out += ",\"status\":\"";
@@ -444,7 +445,8 @@ void appendClosingObject(std::string* out, const std::string& file, const char* 
     *out += "\",\"message\":";
     wqhost::appendJsonString(out, message);
     *out += ",\"entities\":" + std::to_string(entities) + ",\"texts\":" + std::to_string(texts) +
-            ",\"recoveries\":" + std::to_string(recoveries) + ",\"metadata\":";
+            ",\"recoveries\":" + std::to_string(recoveries) +
+            ",\"salvaged\":" + std::to_string(salvaged) + ",\"metadata\":";
     appendMetadataObject(out, metadata);
     *out += "}\n";
 }
@@ -587,7 +589,7 @@ void readDocument(Batch* batch, size_t index, Item& item, std::string* buffer) {
     const bool jsonl = options.format == Format::Jsonl;
     if (!item.error.empty()) {  // a folder with no drawings, say: reported in its place
         if (jsonl) {
-            appendClosingObject(&writer.buffer(), item.path, "failed", item.error, 0, 0, 0,
+            appendClosingObject(&writer.buffer(), item.path, "failed", item.error, 0, 0, 0, 0,
                                 wqhost::DrawingMetadata());
         }
         writer.flush();
@@ -609,7 +611,7 @@ void readDocument(Batch* batch, size_t index, Item& item, std::string* buffer) {
     if (jsonl) {
         appendClosingObject(&writer.buffer(), item.path, wqhost::statusName(status),
                             document.message(), document.entities(), document.texts(),
-                            document.recoveries(), document.metadata());
+                            document.recoveries(), document.salvaged(), document.metadata());
     }
     writer.flush();
     batch->output->finish(index, documentMessages(document, options));

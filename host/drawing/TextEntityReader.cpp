@@ -171,6 +171,7 @@ struct TextEntityReader::State {
     bool seen10 = false, seen20 = false, seen30 = false, seen67 = false;
     bool badPosition = false;          // a coordinate that is not a number
     std::string value;                 // a metadata value being handed on
+    bool salvaging = false;            // a plug-in's kind read with its texts (pluginKindsAt)
 
     State(ReadFunction r, const Options& o)
         : read(std::move(r)), options(o), buffer(new char[kBufferBytes]) {
@@ -344,12 +345,20 @@ struct TextEntityReader::State {
         if (found == Kind::EndBlock || found == Kind::Block) block.clear();
         kind = Kind::None;
         const bool plugin = options.yield == Yield::PluginKinds;
+        salvaging = false;
         if (section == Section::Blocks || section == Section::Entities) {
             if (isHostKind(found) && !plugin) kind = found;
             if (isPluginKind(found) && plugin) kind = found;
+            if (isPluginKind(found) && !plugin && options.pluginKindsAt &&
+                options.pluginKindsAt(nameOffset)) {
+                kind = found;
+                salvaging = true;
+            }
             // What the entities after them stand in matters only to the places read.
             if (options.places && found == Kind::Block) kind = found;
-            if (options.places && plugin && found == Kind::Insert) kind = found;
+            if (options.places && (plugin || options.pluginKindsAt) && found == Kind::Insert) {
+                kind = found;
+            }
         } else if (section == Section::Objects && options.metadata != nullptr &&
                    options.metadata->objectBegins(name)) {
             kind = Kind::Xrecord;
@@ -426,6 +435,7 @@ struct TextEntityReader::State {
         if (isPluginKind(kind) && (code == 1 || code == 2)) {
             if (code == 1 && place.valueGroup < 0) place.valueGroup = place.textGroups;
             ++place.textGroups;
+            if (salvaging) return takePluginText(code, entity);
         }
         if (options.places && kind != Kind::Table && kind != Kind::Xrecord && takePlace(code)) {
             return;
@@ -462,6 +472,25 @@ struct TextEntityReader::State {
                 break;
         }
         skipLine();
+    }
+
+    // A code 1 or 2 value of a plug-in's kind read for its texts; the first code 2 also
+    // names the entity as takePlace() would.
+    void takePluginText(int code, HostEntity* entity) {
+        std::vector<std::string>& texts = entity->texts;
+        if (cells == texts.size()) texts.emplace_back();
+        std::string& text = texts[cells++];
+        text.clear();
+        appendLine(&text);
+        if (code != 2 || !options.places) return;
+        RawValue* name = kind == Kind::Block ? &block
+                         : kind == Kind::Insert ? nullptr
+                         : (kind == Kind::Attrib || kind == Kind::Attdef) ? &place.tag
+                                                                          : nullptr;
+        if (name == nullptr || name->known || !name->bytes.empty()) return;
+        name->known = text.size() <= kLongestName;
+        name->bytes = name->known ? text : std::string(1, '\0');
+        if (kind == Kind::Block && section == Section::Blocks) place.block = block;
     }
 
     // A group of the HEADER, handed to the metadata.
@@ -506,6 +535,19 @@ struct TextEntityReader::State {
         kind = Kind::None;
         if (isPluginKind(finished) && options.yield == Yield::PluginKinds) {
             entity->texts.clear();
+            settlePlace();
+            std::swap(entity->place, place);
+            entity->kind = reported;
+            return true;
+        }
+        if (isPluginKind(finished) && salvaging) {
+            std::vector<std::string>& texts = entity->texts;
+            texts.resize(cells);
+            for (std::string& text : texts) {
+                raw.swap(text);
+                text.clear();
+                appendMultibyteDecoded(raw, &text);
+            }
             settlePlace();
             std::swap(entity->place, place);
             entity->kind = reported;

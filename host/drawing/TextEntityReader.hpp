@@ -139,6 +139,11 @@ class TextEntityReader {
         // Where the bytes `read` gives start in the document, and the section they start
         // in: the start of the document, or one of sectionStarts().
         SectionStart start{0, Section::Outside};
+        // A reader of the host's kinds yields the plug-in's kinds too at the offsets this
+        // says yes to (of the line naming the entity), with their texts: the values of codes
+        // 1 and 2 in file order, `\M+` escapes decoded, as the plug-in delivers them. For
+        // the entities the plug-in did not deliver. Empty: none.
+        std::function<bool(std::int64_t offset)> pluginKindsAt;
     };
 
     explicit TextEntityReader(ReadFunction read);
