@@ -49,7 +49,7 @@ const char* refusalHint(std::string_view head, int64_t size) {
     if (head.compare(0, 18, "AutoCAD Binary DXF") == 0) {
         return "a binary DXF drawing: only ASCII DXF is read";
     }
-    if (head.size() >= 6 && head.compare(0, 4, "AC10") == 0) return "a DWG drawing, not DXF";
+    if (head.size() >= 6 && head.compare(0, 4, "AC10") == 0) return "a DWG drawing, not DXF: save it as DXF";
     return nullptr;
 }
 
