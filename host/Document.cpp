@@ -788,18 +788,16 @@ bool Document::next(TextEntity* entity) {
 
 bool Document::nextRecord(RawRecord* out) {
     State& s = *state_;
+    // The raw view is the plug-in's records alone, unnamed, and ends where the plug-in does.
+    s.options.pluginOnly = true;
+    s.options.structure = false;
     if (s.phase == State::Phase::Plugin) {
         if (OutputRecord* record = s.pullRecord()) {
             out->kind = recordKind(record);
             out->bytes.assign(record->text != nullptr && out->kind == RecordText ? record->text : "",
                               out->kind == RecordText ? static_cast<size_t>(record->textLength) : 0);
             releaseRecord(&s.services, record);
-            if (out->kind == RecordEndOfDocument) {
-                // The raw view is the plug-in's records alone, unnamed.
-                s.options.pluginOnly = true;
-                s.options.structure = false;
-                s.finishPlugin();
-            }
+            if (out->kind == RecordEndOfDocument) s.finishPlugin();
             return true;
         }
         s.phase = State::Phase::Done;

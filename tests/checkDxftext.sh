@@ -81,6 +81,7 @@ grep -q '"status":"recovered".*"salvaged":4,' "$tmp/unclosed.jsonl" || fail "sal
 grep -q 'did not reach read by the host' "$tmp/err" || fail "the salvage is said on standard error"
 [ "$(grep -c '"source":"host","kind":"TEXT"' "$tmp/unclosed.jsonl")" = 3 ] || fail "salvaged TEXTs"
 exits 1 "--plugin-only fails where the plug-in stops" "$tool" --plugin-only "$drawings/unclosed_blocks.dxf"
+exits 1 "--records fails where the plug-in stops" "$tool" -r "$drawings/unclosed_blocks.dxf"
 [ "$("$tool" -q "$drawings/fields_open_blocks.dxf" | grep -c 'ROOM 1')" = 1 ] ||
     fail "an entity the plug-in gives twice comes once"
 [ "$("$tool" -q --plugin-only "$drawings/fields_open_blocks.dxf" | grep -c 'ROOM 1')" = 2 ] ||
