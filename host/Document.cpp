@@ -10,10 +10,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string_view>
 
+#include "BinaryDxf.hpp"
 #include "Encoding.hpp"
 #include "FileStream.hpp"
 #include "MallocServices.hpp"
@@ -46,9 +48,6 @@ constexpr std::string_view kPluginKinds[] = {"TEXT", "ATTRIB", "ATTDEF", "BLOCK"
 // binary one). Null when nothing can be said.
 const char* refusalHint(std::string_view head, int64_t size) {
     if (size == 0) return "the file is empty";
-    if (head.compare(0, 18, "AutoCAD Binary DXF") == 0) {
-        return "a binary DXF drawing: only ASCII DXF is read";
-    }
     if (head.size() >= 6 && head.compare(0, 4, "AC10") == 0) return "a DWG drawing, not DXF: save it as DXF";
     return nullptr;
 }
@@ -75,6 +74,21 @@ bool readStreamInto(int fd, int64_t limit, StreamWatch* watch, std::string* out,
     }
     *error = std::strerror(errno);
     return false;
+}
+
+// Writes all `count` bytes; false, with errno's reason in *error, when it cannot.
+bool writeAll(int fd, const char* bytes, size_t count, std::string* error) {
+    while (count > 0) {
+        const ssize_t done = ::write(fd, bytes, count);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) {
+            *error = std::string("cannot write its ASCII: ") + std::strerror(errno);
+            return false;
+        }
+        bytes += done;
+        count -= static_cast<size_t>(done);
+    }
+    return true;
 }
 
 }  // namespace
@@ -114,6 +128,12 @@ struct Document::State {
     ReadOptions options;
     std::string name;
     std::string bytes;  // the document itself when it is read from memory
+    // What the reader's stream and the host's pass open: the file itself, or the ASCII twin
+    // of a binary drawing too large to hold, in an unnamed temporary file (asciiFd) opened
+    // again through /proc.
+    std::string openPath;
+    int asciiFd = -1;
+    std::optional<BinaryDxfOutcome> binary;  // how a binary drawing was turned into ASCII
     int64_t size = -1;
     std::string head;  // the first bytes of a file read through a stream
     std::optional<DrawingEncoding> scanned;  // the scan of `head`, when open made it already
@@ -205,6 +225,8 @@ struct Document::State {
         hostReader.reset();
         if (hostFd >= 0) ::close(hostFd);
         hostFd = -1;
+        if (asciiFd >= 0) ::close(asciiFd);
+        asciiFd = -1;
     }
 
     void end(DocumentStatus how, std::string why) {
@@ -231,6 +253,8 @@ struct Document::State {
     static void keepReport(HostStream* stream, const char* message, int32_t zero);
     void chooseEncoding();
     void startOnBytes();
+    void startOnFile();
+    void convertBinary(const BinaryDxfRead& read);
     void start();
     OutputRecord* pullRecord();
     void finishPlugin();
@@ -294,7 +318,11 @@ void Document::State::start() {
         return end(DocumentStatus::Failed, std::strerror(file->lastError));
     }
     std::string why = reported.empty() ? "the reader could not start" : reported;
-    if (const char* hint = refusalHint(prefix(), size)) why += std::string(" (") + hint + ")";
+    if (binary && size == 0) {
+        why += " (a binary DXF drawing that holds no groups)";
+    } else if (const char* hint = refusalHint(prefix(), size)) {
+        why += std::string(" (") + hint + ")";
+    }
     end(DocumentStatus::Refused, why);
 }
 
@@ -374,7 +402,7 @@ bool Document::State::startHostReader() {
             read);
         return true;
     }
-    hostFd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    hostFd = ::open(openPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (hostFd < 0) return false;
     hostReader = std::make_unique<TextEntityReader>(
         [this, offset = int64_t{0}](char* buffer, size_t want) mutable -> int64_t {
@@ -574,6 +602,7 @@ void Document::State::settleMetadata() {
     metadata = collector.result(
         [this](std::string_view raw, std::string* out) { convert(raw.data(), raw.size(), out); });
     if (converter) metadata.encoding = encoding.codePage;
+    if (binary) metadata.format = "binary";
 }
 
 void Document::State::finish() {
@@ -583,6 +612,12 @@ void Document::State::finish() {
     if (watch.expired()) {
         status = DocumentStatus::Reading;  // a timeout outranks whatever the reader made of it
         return end(DocumentStatus::Timeout, "the time allowed ran out");
+    }
+    if (binary && !binary->ok()) {
+        // What was converted up to the fault has been read; the document was not whole.
+        return end(DocumentStatus::Failed, std::string("binary DXF ") +
+                                               binaryDxfStatusName(binary->status) + ": " +
+                                               binary->message);
     }
     std::string notes;
     auto note = [&notes](const std::string& text) { notes += (notes.empty() ? "" : "; ") + text; };
@@ -682,6 +717,20 @@ Document Document::openDescriptor(const PluginLibrary& plugin, int fd, const std
         if (whole || got < static_cast<ssize_t>(prefix) || s.scanned->settled) break;
     }
     const int readError = errno;
+    if (got >= 0 && isBinaryDxf(s.head)) {
+        const int64_t length = s.size;
+        s.convertBinary([fd, length, offset = int64_t{0}](char* buffer, size_t want) mutable {
+            if (offset >= length) return int64_t{0};
+            for (;;) {
+                const ssize_t read = ::pread(fd, buffer, want, static_cast<off_t>(offset));
+                if (read < 0 && errno == EINTR) continue;
+                if (read > 0) offset += read;
+                return static_cast<int64_t>(read);
+            }
+        });
+        ::close(fd);
+        return document;
+    }
     ::close(fd);
     if (got < 0) {
         s.end(DocumentStatus::Failed, std::strerror(readError));
@@ -693,12 +742,17 @@ Document Document::openDescriptor(const PluginLibrary& plugin, int fd, const std
         return document;
     }
 
-    s.file = std::make_unique<FileStream>();
-    initFileStream(s.file.get(), s.name.c_str());
-    s.file->watch = &s.watch;
-    s.stream = &s.file->table;
-    s.start();
+    s.openPath = s.name;
+    s.startOnFile();
     return document;
+}
+
+void Document::State::startOnFile() {
+    file = std::make_unique<FileStream>();
+    initFileStream(file.get(), openPath.c_str());
+    file->watch = &watch;
+    stream = &file->table;
+    start();
 }
 
 Document Document::fromBytes(const PluginLibrary& plugin, std::string name, std::string bytes,
@@ -716,6 +770,16 @@ Document Document::fromBytes(const PluginLibrary& plugin, std::string name, std:
 }
 
 void Document::State::startOnBytes() {
+    if (!binary && isBinaryDxf(bytes)) {
+        const std::string drawing = std::move(bytes);
+        bytes.clear();
+        return convertBinary([&drawing, offset = size_t{0}](char* buffer, size_t want) mutable {
+            const size_t count = std::min(want, drawing.size() - offset);
+            std::memcpy(buffer, drawing.data() + offset, count);
+            offset += count;
+            return static_cast<int64_t>(count);
+        });
+    }
     size = static_cast<int64_t>(bytes.size());
     if (watch.expired()) return end(DocumentStatus::Timeout, "the time allowed ran out");
     if (size > kLargestDocument) {
@@ -727,6 +791,55 @@ void Document::State::startOnBytes() {
     memory->watch = &watch;
     stream = &memory->table;
     start();
+}
+
+// A binary drawing is turned into ASCII DXF as it is read, and the ASCII read as any
+// drawing is: in memory while it is no larger than a small drawing, else in an unnamed
+// temporary file, so that memory stays the same for a drawing of any size.
+void Document::State::convertBinary(const BinaryDxfRead& read) {
+    scanned.reset();  // a scan of the binary bytes says nothing
+    head.clear();
+    bool spilled = false;
+    int64_t written = 0;
+    std::string error;
+    const BinaryDxfOutcome outcome = convertBinaryDxf(read, [&](const char* out, size_t count) {
+        written += static_cast<int64_t>(count);
+        if (written > kLargestDocument || watch.expired()) return false;
+        if (!spilled && bytes.size() + count <= kHeaderPrefixBytes) {
+            bytes.append(out, count);
+            return true;
+        }
+        if (!spilled) {
+            const char* folder = std::getenv("TMPDIR");
+            asciiFd = ::open(folder != nullptr && *folder ? folder : "/tmp",
+                             O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+            if (asciiFd < 0) {
+                error = std::string("no temporary file for its ASCII: ") + std::strerror(errno);
+                return false;
+            }
+            spilled = true;
+            head = std::move(bytes);  // the header scan's prefix
+            bytes.clear();
+            if (!writeAll(asciiFd, head.data(), head.size(), &error)) return false;
+        }
+        return writeAll(asciiFd, out, count, &error);
+    });
+    binary = outcome;
+    if (watch.expired()) return end(DocumentStatus::Timeout, "the time allowed ran out");
+    if (written > kLargestDocument) {
+        return end(DocumentStatus::Refused,
+                   "a binary DXF drawing whose ASCII would be 2 GiB or larger: the reader's "
+                   "32-bit offsets cannot address it");
+    }
+    if (!error.empty()) return end(DocumentStatus::Failed, "binary DXF: " + error);
+    if (outcome.status == BinaryDxfStatus::Malformed) {
+        return end(DocumentStatus::Refused, "binary DXF that cannot be read: " + outcome.message);
+    }
+    if (!spilled) return startOnBytes();
+    size = written;
+    scanned = scanHeader(head.data(), head.size());
+    openPath = "/proc/self/fd/" + std::to_string(asciiFd);
+    startOnFile();
 }
 
 // --- reading --------------------------------------------------------------------------
@@ -816,5 +929,6 @@ int64_t Document::texts() const { return state_->textCount; }
 int64_t Document::recoveries() const { return state_->recoveryCount; }
 int64_t Document::salvaged() const { return state_->salvagedCount; }
 const DrawingMetadata& Document::metadata() const { return state_->metadata; }
+bool Document::binary() const { return state_->binary.has_value(); }
 
 }  // namespace wqhost

@@ -69,7 +69,7 @@ enum class DocumentStatus {
     Reading,    // not ended yet
     Ok,         // read to its end
     Recovered,  // read to its end, reading on past entities the reader could not read
-    Refused,    // not a drawing the reader starts on (empty, binary, no section frame, too large)
+    Refused,    // not a drawing the reader starts on (empty, DWG, no section frame, too large)
     Failed,     // missing, unreadable, or reading stopped before the end
     Timeout     // the time allowed ran out
 };
@@ -177,6 +177,9 @@ class Document {
     // properties, ...), complete once next() has returned false; empty with
     // ReadOptions::structure off and for raw records.
     const DrawingMetadata& metadata() const;
+    // Whether the drawing is binary DXF, read as the ASCII DXF it converts to (its
+    // metadata's format says "binary" too).
+    bool binary() const;
 
   private:
     struct State;

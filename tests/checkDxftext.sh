@@ -142,7 +142,7 @@ truncate -s 2G "$tmp/huge.dxf"
     "$tmp/nosection.dxf" "$tmp/huge.dxf" "$tmp/tree/empty" /dev/null "$sample" > "$tmp/bad" 2> "$tmp/err"
 [ $? -eq 1 ] || fail "a batch with bad documents exits 1"
 for expect in 'missing.dxf: No such file' 'empty.dxf: Memory allocation error (the file is empty)' \
-    'binary.dxf: .*only ASCII DXF is read' 'dwg.dxf: .*a DWG drawing, not DXF: save it as DXF' 'nosection.dxf: Illigal DXF file' \
+    'binary.dxf: .*a binary DXF drawing that holds no groups' 'dwg.dxf: .*a DWG drawing, not DXF: save it as DXF' 'nosection.dxf: Illigal DXF file' \
     'huge.dxf: 2 GiB or larger' 'empty: a directory with no .dxf drawings' '/dev/null: is a device'; do
     grep -q "$expect" "$tmp/err" || fail "no message '$expect'"
 done

@@ -1,4 +1,4 @@
-// dxftext: prints the text of ASCII DXF drawings as UTF-8 text or JSON Lines, reading many
+// dxftext: prints the text of DXF drawings as UTF-8 text or JSON Lines, reading many
 // drawings in parallel through the host toolkit's document API.
 #include <getopt.h>
 #include <limits.h>
@@ -49,7 +49,7 @@ using wqtools::PathList;
 
 constexpr const char* kUsage =
     "Usage: dxftext [OPTION]... [FILE|DIR|-]...\n"
-    "Print the text of ASCII DXF drawings as UTF-8, one text value per line.\n"
+    "Print the text of DXF drawings (ASCII or binary) as UTF-8, one text value per line.\n"
     "A DIR is searched recursively for .dxf files (any case), in sorted order; - reads\n"
     "standard input. All the text is given: TEXT, ATTDEF, ATTRIB and BLOCK entities as the\n"
     "plug-in reads them, then MTEXT, MULTILEADER, DIMENSION, ARCALIGNEDTEXT, ACAD_TABLE and\n"
@@ -571,6 +571,9 @@ std::string documentMessages(const Document& document, const Options& options) {
     const bool read = status == DocumentStatus::Ok || status == DocumentStatus::Recovered;
     if (!read || (status == DocumentStatus::Recovered && !options.quiet)) {
         messages += "dxftext: " + document.name() + ": " + document.message() + "\n";
+    }
+    if (options.verbose && document.binary()) {
+        messages += "dxftext: " + document.name() + ": binary DXF, read as the ASCII DXF it converts to\n";
     }
     const wqhost::DocumentEncoding& encoding = document.encoding();
     if (options.verbose && options.format != Format::Records && !encoding.codePage.empty() &&

@@ -19,6 +19,7 @@ using lines::trimmed;
 // The fields in the order forEach gives them, with their keys.
 using Field = std::optional<std::string> DrawingMetadata::*;
 constexpr std::pair<const char*, Field> kFields[] = {
+    {"format", &DrawingMetadata::format},
     {"acadver", &DrawingMetadata::acadver},
     {"codepage", &DrawingMetadata::codepage},
     {"encoding", &DrawingMetadata::encoding},

@@ -18,6 +18,9 @@ namespace wqhost {
 // (or says it with an empty or invalid value). Text values are output text, as the
 // converter given to MetadataCollector::result made them; dates and units are made here.
 struct DrawingMetadata {
+    // "binary" for a drawing written as binary DXF (read as its ASCII twin); absent for
+    // ASCII DXF. Set by the caller, which knows how the document was read.
+    std::optional<std::string> format;
     std::optional<std::string> acadver;   // "AC1015": $ACADVER as written
     std::optional<std::string> codepage;  // "ANSI_1252": $DWGCODEPAGE as written
     // The code page the text was read in ("CP1252", "UTF-8"), as the caller chose it (see
@@ -40,7 +43,7 @@ struct DrawingMetadata {
     // No value and no custom property.
     bool empty() const;
     // Calls `visit(key, value)` for each present value in this order and with these keys:
-    // acadver codepage encoding created modified last_saved_by fingerprint_guid
+    // format acadver codepage encoding created modified last_saved_by fingerprint_guid
     // version_guid units title subject author keywords comments revision. Custom
     // properties are not visited. `key` is a static string.
     void forEach(const std::function<void(const char* key, const std::string& value)>& visit) const;
