@@ -390,6 +390,10 @@ bool Document::State::startHostReader() {
             return true;
         };
     }
+    if (memory && size <= static_cast<int64_t>(kHeaderPrefixBytes)) {
+        hostReader = std::make_unique<TextEntityReader>(TextEntityReader::overBytes(bytes, read));
+        return true;
+    }
     if (memory) {
         hostReader = std::make_unique<TextEntityReader>(
             [this, offset = size_t{0}](char* buffer, size_t want) mutable -> int64_t {
@@ -486,7 +490,12 @@ void Document::State::restartPlacer(int64_t offset) {
     // The metadata comes from the host's own pass when there is one; the collector takes
     // a header read twice as once.
     read.metadata = options.pluginOnly ? &collector : nullptr;
-    placer = std::make_unique<TextEntityReader>(pluginBytesFrom(from.offset), read);
+    // A small drawing is read where it lies; a larger one through a buffer, so that the
+    // time allowed is looked at as it is read.
+    placer = memory && size <= static_cast<int64_t>(kHeaderPrefixBytes)
+                 ? std::make_unique<TextEntityReader>(TextEntityReader::overBytes(
+                       std::string_view(bytes).substr(static_cast<size_t>(from.offset)), read))
+                 : std::make_unique<TextEntityReader>(pluginBytesFrom(from.offset), read);
     placedValid = false;
 }
 

@@ -177,6 +177,12 @@ struct TextEntityReader::State {
         : read(std::move(r)), options(o), buffer(new char[kBufferBytes]) {
         section = o.start.section;
     }
+    // Over bytes in memory, read where they are: the one "read" is the whole of them.
+    State(std::string_view bytes, const Options& o) : options(o), inPlace(bytes) {
+        section = o.start.section;
+    }
+
+    std::string_view inPlace;  // the bytes read where they lie, for a reader over memory
 
     // The document offset of the next unread byte.
     std::int64_t offsetHere() const {
@@ -192,6 +198,17 @@ struct TextEntityReader::State {
     // Refills the buffer; false once the document's bytes have run out.
     bool fill() {
         if (ended) return false;
+        if (!buffer) {
+            ended = bytesRead > 0 || inPlace.empty();
+            if (ended) {
+                pos = end = inPlace.data() + inPlace.size();
+                return false;
+            }
+            bytesRead = static_cast<std::int64_t>(inPlace.size());
+            pos = inPlace.data();
+            end = pos + inPlace.size();
+            return true;
+        }
         std::int64_t got = read ? read(buffer.get(), kBufferBytes) : 0;
         if (got <= 0) {
             ended = true;
@@ -753,14 +770,14 @@ TextEntityReader::TextEntityReader(ReadFunction read)
 TextEntityReader::TextEntityReader(ReadFunction read, const Options& options)
     : state_(std::make_unique<State>(std::move(read), options)) {}
 
+TextEntityReader::TextEntityReader(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
 TextEntityReader TextEntityReader::overBytes(std::string_view bytes) {
-    return TextEntityReader(
-        [bytes, offset = std::size_t{0}](char* buffer, std::size_t size) mutable {
-            const std::size_t take = std::min(size, bytes.size() - offset);
-            std::memcpy(buffer, bytes.data() + offset, take);
-            offset += take;
-            return static_cast<std::int64_t>(take);
-        });
+    return overBytes(bytes, Options());
+}
+
+TextEntityReader TextEntityReader::overBytes(std::string_view bytes, const Options& options) {
+    return TextEntityReader(std::make_unique<State>(bytes, options));
 }
 
 TextEntityReader::TextEntityReader(TextEntityReader&&) noexcept = default;

@@ -151,6 +151,7 @@ class TextEntityReader {
     // A reader over bytes in memory, read where they are rather than copied first: they
     // must outlive the reader.
     static TextEntityReader overBytes(std::string_view bytes);
+    static TextEntityReader overBytes(std::string_view bytes, const Options& options);
 
     TextEntityReader(TextEntityReader&&) noexcept;
     TextEntityReader& operator=(TextEntityReader&&) noexcept;
@@ -172,6 +173,7 @@ class TextEntityReader {
 
   private:
     struct State;
+    explicit TextEntityReader(std::unique_ptr<State> state);
     std::unique_ptr<State> state_;
 };
 
