@@ -29,7 +29,7 @@ foreach(name wqdxfrdr.h WqExport.h DxfHost.h DxfSourceRecord.h DxfSource.h)
 endforeach()
 set(WQ_HOST_HEADERS)
 foreach(name MallocServices Plugin Document input/MemoryStream input/FileStream
-             input/StreamWatch input/ReadAll input/DrawingFiles drawing/Encoding
+             input/StreamWatch input/ReadAll input/DrawingFiles input/BinaryDxf drawing/Encoding
              drawing/MtextPlain drawing/TextEntityReader output/RecordLine output/Json
              drawing/Metadata)
   list(APPEND WQ_HOST_HEADERS ${CMAKE_CURRENT_SOURCE_DIR}/host/${name}.hpp)

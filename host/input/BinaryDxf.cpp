@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace wqhost {
 namespace {
@@ -48,12 +49,14 @@ constexpr Value valueOf(unsigned code) {
 // Codes below this come from a table, with their line ready to copy; all above are strings.
 constexpr unsigned kTableCodes = 1072;
 
-// A code's line ("1071\n") and its value's type, eight bytes so that one fixed-size copy
-// puts the line out (the bytes after it are overwritten by the value).
+// A code's line ("1071\n"), its value's type and the bytes a value of fixed size takes
+// (0 for a string); eight bytes, so that one fixed-size copy puts the line out (the bytes
+// after it are overwritten by the value).
 struct CodeEntry {
-    char line[6];
+    char line[5];
     std::uint8_t length;
     Value value;
+    std::uint8_t fixedBytes;
 };
 struct CodeTable {
     CodeEntry codes[kTableCodes];
@@ -66,10 +69,13 @@ constexpr CodeTable makeCodeTable() {
         unsigned digits = 1;
         for (unsigned rest = code / 10; rest != 0; rest /= 10) ++digits;
         unsigned rest = code;
-        for (unsigned i = digits; i-- > 0; rest /= 10) entry.line[i] = static_cast<char>('0' + rest % 10);
+        for (unsigned i = digits; i-- > 0; rest /= 10)
+            entry.line[i] = static_cast<char>('0' + rest % 10);
         entry.line[digits] = '\n';
         entry.length = static_cast<std::uint8_t>(digits + 1);
         entry.value = valueOf(code);
+        constexpr std::uint8_t kBytes[] = {0, 8, 2, 4, 8, 1, 1};  // in the order of Value
+        entry.fixedBytes = kBytes[static_cast<int>(entry.value)];
     }
     return table;
 }
@@ -83,7 +89,8 @@ constexpr std::size_t kGroupLookahead = 512;
 // Room kept free in the output buffer at the start of a group: enough for any group but a
 // string (a five-digit code line and a chunk of 255 bytes as 510 digits).
 constexpr std::size_t kGroupOutputRoom = 1024;
-static_assert(kGroupLookahead * 8 <= kBinaryDxfBufferBytes && kGroupOutputRoom * 8 <= kBinaryDxfBufferBytes,
+static_assert(kGroupLookahead * 8 <= kBinaryDxfBufferBytes &&
+                  kGroupOutputRoom * 8 <= kBinaryDxfBufferBytes,
               "a buffer holds many groups");
 
 // Little-endian loads, whatever the machine's order; compilers make each a single load.
@@ -97,30 +104,25 @@ inline std::uint32_t load32(const char* at) {
            static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
 }
 inline std::uint64_t load64(const char* at) {
-    return static_cast<std::uint64_t>(load32(at)) | static_cast<std::uint64_t>(load32(at + 4)) << 32;
+    const std::uint64_t low = load32(at), high = load32(at + 4);
+    return low | high << 32;
 }
 
-// Powers of ten that doubles and 64-bit integers hold exactly.
-constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,
-                                   1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17};
-constexpr std::uint64_t kWholePowersOfTen[] = {1ull,
-                                               10ull,
-                                               100ull,
-                                               1000ull,
-                                               10000ull,
-                                               100000ull,
-                                               1000000ull,
-                                               10000000ull,
-                                               100000000ull,
-                                               1000000000ull,
-                                               10000000000ull,
-                                               100000000000ull,
-                                               1000000000000ull,
-                                               10000000000000ull,
-                                               100000000000000ull,
-                                               1000000000000000ull,
-                                               10000000000000000ull,
-                                               100000000000000000ull};
+// The powers of ten up to 10^17, which 64-bit integers and doubles both hold exactly.
+struct PowersOfTen {
+    std::uint64_t whole[18];
+    double real[18];
+};
+constexpr PowersOfTen makePowersOfTen() {
+    PowersOfTen powers{};
+    std::uint64_t power = 1;
+    for (int i = 0; i < 18; ++i, power *= 10) {
+        powers.whole[i] = power;
+        powers.real[i] = static_cast<double>(power);
+    }
+    return powers;
+}
+constexpr PowersOfTen kPowersOfTen = makePowersOfTen();
 
 // Puts the shortest decimal of a real that is not whole, `magnitude` its absolute value,
 // when it has at most 15 significant digits and lies in [0.001, 1e15): the digits drawings
@@ -139,23 +141,31 @@ inline char* putShortDecimal(char* out, double magnitude, bool negative) {
     // 0.001 lie a little above them, so these comparisons are exact too.
     int exponent = magnitude >= 1 ? 0 : magnitude >= 0.1 ? -1 : magnitude >= 0.01 ? -2 : -3;
     if (exponent == 0) {
-        while (exponent < 14 && magnitude >= kPowersOfTen[exponent + 1]) ++exponent;
+        while (exponent < 14 && magnitude >= kPowersOfTen.real[exponent + 1]) ++exponent;
     }
     int decimals = 14 - exponent;
-    std::uint64_t digits = static_cast<std::uint64_t>(magnitude * kPowersOfTen[decimals] + 0.5);
-    while (decimals > 0 && digits % 10 == 0) {
-        digits /= 10;
-        --decimals;
-    }
-    if (decimals == 0 || static_cast<double>(digits) / kPowersOfTen[decimals] != magnitude) return nullptr;
+    std::uint64_t digits =
+        static_cast<std::uint64_t>(magnitude * kPowersOfTen.real[decimals] + 0.5);
+    // Trailing zeros off, eight, four, two and one at a time (never more than 14).
+    if (decimals >= 8 && digits % 100000000 == 0) digits /= 100000000, decimals -= 8;
+    if (decimals >= 4 && digits % 10000 == 0) digits /= 10000, decimals -= 4;
+    if (decimals >= 2 && digits % 100 == 0) digits /= 100, decimals -= 2;
+    if (decimals >= 1 && digits % 10 == 0) digits /= 10, decimals -= 1;
+    if (decimals == 0 || static_cast<double>(digits) / kPowersOfTen.real[decimals] != magnitude)
+        return nullptr;
+    char text[24];
+    const int length = static_cast<int>(std::to_chars(text, text + sizeof text, digits).ptr - text);
     if (negative) *out++ = '-';
-    const std::uint64_t scale = kWholePowersOfTen[decimals];
-    out = std::to_chars(out, out + 16, digits / scale).ptr;
+    const int before = length > decimals ? length - decimals : 0;  // digits before the point
+    if (before == 0) *out++ = '0';
+    std::memcpy(out, text, static_cast<std::size_t>(before));
+    out += before;
     *out++ = '.';
-    std::uint64_t fraction = digits % scale;
-    for (int i = decimals; i-- > 0; fraction /= 10) out[i] = static_cast<char>('0' + fraction % 10);
-    out[decimals] = '\n';
-    return out + decimals + 1;
+    for (int zero = length - before; zero < decimals; ++zero) *out++ = '0';
+    std::memcpy(out, text + before, static_cast<std::size_t>(length - before));
+    out += length - before;
+    *out = '\n';
+    return out + 1;
 }
 
 // Puts `value`'s line at `out` and returns its end.
@@ -163,7 +173,8 @@ inline char* putDouble(char* out, double value) {
     const double magnitude = std::fabs(value);
     // Whole reals below 2^52 fit an integer; from there on every double is whole.
     // (NaN is taken for whole here, and left to to_chars.)
-    const bool whole = !(magnitude < 0x1p52) || static_cast<double>(static_cast<std::int64_t>(value)) == value;
+    const bool whole =
+        !(magnitude < 0x1p52) || static_cast<double>(static_cast<std::int64_t>(value)) == value;
     if (whole) {
         // A quarter of a drawing's reals are small whole numbers (0.0, 1.0, a height of
         // 250.0). Below 100000 their shortest form is their digits, never an exponent
@@ -181,7 +192,8 @@ inline char* putDouble(char* out, double value) {
     // Shortest digits of a whole value may have neither point nor exponent; DXF writers
     // mark a real with ".0", and so does this. Reals that are not finite come out as
     // to_chars writes them, "nan", "-nan", "inf" or "-inf", which strtod reads back.
-    if (whole && std::isfinite(value) && std::find_if(start, out, [](char c) { return c == '.' || c == 'e'; }) == out) {
+    if (whole && std::isfinite(value) &&
+        std::find_if(start, out, [](char c) { return c == '.' || c == 'e'; }) == out) {
         std::memcpy(out, ".0", 2);
         out += 2;
     }
@@ -215,12 +227,15 @@ inline char* putChunk(char* out, const unsigned char* bytes, std::size_t count) 
 int codeWidthOf(const unsigned char* first, std::size_t count) {
     if (count == 0) return -1;
     switch (first[0]) {
-        case 0x00: return count < 2 ? -1 : first[1] == 0 ? 2 : 1;
-        case 0xE7: return count < 2 ? -1 : first[1] == 0x03 ? 2 : 0;
+        case 0x00:
+            return count < 2 ? -1 : first[1] == 0 ? 2 : 1;
+        case 0xE7:
+            return count < 2 ? -1 : first[1] == 0x03 ? 2 : 0;
         case 0xFF:
             if (count >= 2 && first[1] != 0xE7) return 0;
             return count < 3 ? -1 : first[2] == 0x03 ? 1 : 0;
-        default: return 0;
+        default:
+            return 0;
     }
 }
 
@@ -256,17 +271,17 @@ class Converter {
     BinaryDxfOutcome outcome_;
 
     std::unique_ptr<char[]> in_;
-    std::size_t begin_ = 0;   // the bytes not yet converted are in_[begin_, end_)
+    std::size_t begin_ = 0;  // the bytes not yet converted are in_[begin_, end_)
     std::size_t end_ = 0;
-    std::int64_t base_ = 0;   // the input offset of in_[0]
-    bool dataEnded_ = false;  // read has returned 0, or failed
+    std::int64_t base_ = 0;    // the input offset of in_[0]
+    bool dataEnded_ = false;   // read has returned 0, or failed
     std::string readFailure_;  // why it failed; empty when it has not
 
     std::unique_ptr<char[]> out_;
-    std::size_t used_ = 0;      // ASCII waiting in out_
-    std::size_t groupOut_ = 0;  // where the group being converted starts in out_
-    bool partWritten_ = false;  // part of that group has been written (a long string)
-    std::int64_t partFrom_ = 0;      // then: where its ASCII starts
+    std::size_t used_ = 0;            // ASCII waiting in out_
+    std::size_t groupOut_ = 0;        // where the group being converted starts in out_
+    bool partWritten_ = false;        // part of that group has been written (a long string)
+    std::int64_t partFrom_ = 0;       // then: where its ASCII starts
     std::int64_t groupsWaiting_ = 0;  // whole groups in out_
 };
 
@@ -287,8 +302,9 @@ void Converter::refill(std::size_t want) {
             dataEnded_ = true;
             if (got != 0) {
                 const std::string at = byteText(base_ + static_cast<std::int64_t>(end_));
-                readFailure_ = got < 0 ? "reading the input failed at " + at
-                                       : "the input handed over more bytes than it was asked for at " + at;
+                readFailure_ =
+                    got < 0 ? "reading the input failed at " + at
+                            : "the input handed over more bytes than it was asked for at " + at;
             }
         } else {
             end_ += static_cast<std::size_t>(got);
@@ -372,15 +388,16 @@ bool Converter::convertLongString(const char* from, std::int64_t groupAt, unsign
         begin_ = end_;
         refill(1);
         if (begin_ == end_) {
-            cut(groupAt, "the string of group " + std::to_string(code) + " that starts at " + byteText(groupAt) +
-                             " has no terminating zero");
+            cut(groupAt, "the string of group " + std::to_string(code) + " that starts at " +
+                             byteText(groupAt) + " has no terminating zero");
             return false;
         }
         from = in_.get() + begin_;
     }
     end(BinaryDxfStatus::WriteStopped, inputOffset(from),
-        "the output was refused after " + std::to_string(outcome_.asciiBytes) + " bytes, inside the string of group " +
-            std::to_string(code) + " that starts at " + byteText(groupAt));
+        "the output was refused after " + std::to_string(outcome_.asciiBytes) +
+            " bytes, inside the string of group " + std::to_string(code) + " that starts at " +
+            byteText(groupAt));
     outcome_.wholeGroupsEnd = groupAt;
     outcome_.asciiWholeGroupsEnd = partWritten_ ? partFrom_ : outcome_.asciiBytes;
     return false;
@@ -393,8 +410,8 @@ void Converter::convertGroups() {
             if (!drain(used_)) {
                 const std::int64_t at = base_ + static_cast<std::int64_t>(begin_);
                 end(BinaryDxfStatus::WriteStopped, at,
-                    "the output was refused after " + std::to_string(outcome_.asciiBytes) + " bytes, at " +
-                        byteText(at) + " of the input");
+                    "the output was refused after " + std::to_string(outcome_.asciiBytes) +
+                        " bytes, at " + byteText(at) + " of the input");
                 outcome_.wholeGroupsEnd = at;
                 outcome_.asciiWholeGroupsEnd = outcome_.asciiBytes;
                 return;
@@ -410,15 +427,17 @@ void Converter::convertGroups() {
         const char* at = start;
         unsigned code;
         if constexpr (kCodeBytes == 2) {
-            if (limit - at < 2) return cut(inputOffset(start), "inside the code of the group that starts at " +
-                                                                   byteText(inputOffset(start)));
+            if (limit - at < 2)
+                return cut(inputOffset(start), "inside the code of the group that starts at " +
+                                                   byteText(inputOffset(start)));
             code = load16(at);
             at += 2;
         } else {
             code = static_cast<unsigned char>(*at++);
             if (code == 255) {
-                if (limit - at < 2) return cut(inputOffset(start), "inside the code of the group that starts at " +
-                                                                       byteText(inputOffset(start)));
+                if (limit - at < 2)
+                    return cut(inputOffset(start), "inside the code of the group that starts at " +
+                                                       byteText(inputOffset(start)));
                 code = load16(at);
                 at += 2;
             }
@@ -426,30 +445,22 @@ void Converter::convertGroups() {
 
         char* out = out_.get() + used_;
         Value value = Value::String;
+        std::size_t needs = 0;  // bytes of the value, a chunk's length byte or a string's none
         if (code < kTableCodes) {
             const CodeEntry& entry = kCodeTable.codes[code];
             std::memcpy(out, &entry, sizeof entry);
             out += entry.length;
             value = entry.value;
+            needs = entry.fixedBytes;
         } else {
             out = std::to_chars(out, out + 8, code).ptr;
             *out++ = '\n';
         }
-
-        std::size_t needs = 0;
-        switch (value) {
-            case Value::Double: needs = 8; break;
-            case Value::Int16: needs = 2; break;
-            case Value::Int32: needs = 4; break;
-            case Value::Int64: needs = 8; break;
-            case Value::Boolean: needs = 1; break;
-            case Value::Chunk: needs = 1; break;
-            case Value::String: break;
-        }
-        if (false) {
+        if (static_cast<std::size_t>(limit - at) < needs) {
             return cut(inputOffset(start), "group " + std::to_string(code) + " that starts at " +
-                                               byteText(inputOffset(start)) + " needs " + std::to_string(needs) +
-                                               " bytes for its value, " + std::to_string(limit - at) + " remain");
+                                               byteText(inputOffset(start)) + " needs " +
+                                               std::to_string(needs) + " bytes for its value, " +
+                                               std::to_string(limit - at) + " remain");
         }
         switch (value) {
             case Value::Double: {
@@ -459,9 +470,12 @@ void Converter::convertGroups() {
                 out = putDouble(out, number);
                 break;
             }
-            case Value::Int16: out = putInteger(out, static_cast<int>(load16(at) ^ 0x8000u) - 0x8000); break;
+            case Value::Int16:
+                out = putInteger(out, static_cast<int>(load16(at) ^ 0x8000u) - 0x8000);
+                break;
             case Value::Int32: {
-                out = putInteger(out, static_cast<std::int64_t>(load32(at) ^ 0x80000000u) - 0x80000000ll);
+                out = putInteger(
+                    out, static_cast<std::int64_t>(load32(at) ^ 0x80000000u) - 0x80000000ll);
                 break;
             }
             case Value::Int64: {
@@ -471,11 +485,14 @@ void Converter::convertGroups() {
                 out = putInteger(out, number);
                 break;
             }
-            case Value::Boolean: out = putInteger(out, static_cast<unsigned>(static_cast<unsigned char>(*at))); break;
+            case Value::Boolean:
+                out = putInteger(out, static_cast<unsigned>(static_cast<unsigned char>(*at)));
+                break;
             case Value::Chunk: {
                 needs += static_cast<unsigned char>(*at);
                 if (static_cast<std::size_t>(limit - at) < needs) {
-                    return cut(inputOffset(start), "the chunk of group " + std::to_string(code) + " that starts at " +
+                    return cut(inputOffset(start), "the chunk of group " + std::to_string(code) +
+                                                       " that starts at " +
                                                        byteText(inputOffset(start)) + " needs " +
                                                        std::to_string(needs - 1) + " bytes, " +
                                                        std::to_string(limit - at - 1) + " remain");
@@ -485,9 +502,10 @@ void Converter::convertGroups() {
             }
             case Value::String: {
                 const void* zero = std::memchr(at, 0, static_cast<std::size_t>(limit - at));
-                const std::size_t length =
-                    static_cast<std::size_t>((zero != nullptr ? static_cast<const char*>(zero) : limit) - at);
-                if (zero == nullptr || length >= kBinaryDxfBufferBytes - static_cast<std::size_t>(out - out_.get())) {
+                const std::size_t length = static_cast<std::size_t>(
+                    (zero != nullptr ? static_cast<const char*>(zero) : limit) - at);
+                if (zero == nullptr ||
+                    length >= kBinaryDxfBufferBytes - static_cast<std::size_t>(out - out_.get())) {
                     used_ = static_cast<std::size_t>(out - out_.get());
                     if (!convertLongString(at, inputOffset(start), code)) return;
                     ++groupsWaiting_;
@@ -496,27 +514,22 @@ void Converter::convertGroups() {
                 std::memcpy(out, at, length);
                 out += length;
                 *out++ = '\n';
-                // A drawing ends at 0/EOF: whatever follows is not read.
-                if (code == 0 && length == 3 && std::memcmp(at, "EOF", 3) == 0) {
-                    begin_ = static_cast<std::size_t>(at + 4 - in_.get());
-                    used_ = static_cast<std::size_t>(out - out_.get());
-                    ++groupsWaiting_;
-                    outcome_.endedAtEof = true;
-                    break;
-                }
                 needs = length + 1;
+                // A drawing ends at 0/EOF: whatever follows is not converted.
+                outcome_.endedAtEof = code == 0 && length == 3 && std::memcmp(at, "EOF", 3) == 0;
                 break;
             }
         }
-        if (outcome_.endedAtEof) break;
         begin_ = static_cast<std::size_t>(at + needs - in_.get());
         used_ = static_cast<std::size_t>(out - out_.get());
         ++groupsWaiting_;
+        if (outcome_.endedAtEof) break;
     }
     const std::int64_t at = base_ + static_cast<std::int64_t>(begin_);
     if (!drain(used_)) {
         end(BinaryDxfStatus::WriteStopped, at,
-            "the output was refused after " + std::to_string(outcome_.asciiBytes) + " bytes, at the end of the input");
+            "the output was refused after " + std::to_string(outcome_.asciiBytes) +
+                " bytes, at the end of the input");
     } else if (!readFailure_.empty() && !outcome_.endedAtEof) {
         end(BinaryDxfStatus::ReadFailed, at, readFailure_ + ", after a whole group");
     } else {
@@ -540,7 +553,8 @@ BinaryDxfOutcome Converter::run() {
     };
     if (end_ == 0 && readFailure_.empty()) {
         end(BinaryDxfStatus::NotBinaryDxf, 0, "not binary DXF: the input is empty");
-    } else if (std::memcmp(in_.get(), kBinaryDxfSentinel.data(), std::min(end_, kBinaryDxfSentinelBytes)) != 0) {
+    } else if (std::memcmp(in_.get(), kBinaryDxfSentinel.data(),
+                           std::min(end_, kBinaryDxfSentinelBytes)) != 0) {
         end(BinaryDxfStatus::NotBinaryDxf, 0,
             "not binary DXF: the input does not open with \"AutoCAD Binary DXF\", CR LF, SUB, NUL");
     } else if (end_ < kBinaryDxfSentinelBytes) {
@@ -550,14 +564,16 @@ BinaryDxfOutcome Converter::run() {
         end(BinaryDxfStatus::Converted, got, std::string());
         outcome_.wholeGroupsEnd = got;
     } else {
-        const int width = codeWidthOf(reinterpret_cast<const unsigned char*>(in_.get()) + kBinaryDxfSentinelBytes,
-                                      end_ - kBinaryDxfSentinelBytes);
+        const int width =
+            codeWidthOf(reinterpret_cast<const unsigned char*>(in_.get()) + kBinaryDxfSentinelBytes,
+                        end_ - kBinaryDxfSentinelBytes);
         outcome_.wholeGroupsEnd = static_cast<std::int64_t>(kBinaryDxfSentinelBytes);
         if (width < 0) {
             cutShort("inside the first group, which starts at byte 22");
         } else if (width == 0) {
             end(BinaryDxfStatus::Malformed, static_cast<std::int64_t>(kBinaryDxfSentinelBytes),
-                "the first group, at byte 22, is neither 0 (SECTION) nor 999 (a comment) in codes of one byte or "
+                "the first group, at byte 22, is neither 0 (SECTION) nor 999 (a comment) in codes "
+                "of one byte or "
                 "two, so the width of its codes cannot be told");
         } else {
             begin_ = kBinaryDxfSentinelBytes;
@@ -575,17 +591,24 @@ BinaryDxfOutcome Converter::run() {
 }  // namespace
 
 bool isBinaryDxf(std::string_view head) {
-    return head.size() >= kBinaryDxfSentinelBytes && head.substr(0, kBinaryDxfSentinelBytes) == kBinaryDxfSentinel;
+    return head.size() >= kBinaryDxfSentinelBytes &&
+           head.substr(0, kBinaryDxfSentinelBytes) == kBinaryDxfSentinel;
 }
 
 const char* binaryDxfStatusName(BinaryDxfStatus status) {
     switch (status) {
-        case BinaryDxfStatus::Converted: return "converted";
-        case BinaryDxfStatus::NotBinaryDxf: return "not binary DXF";
-        case BinaryDxfStatus::Malformed: return "malformed";
-        case BinaryDxfStatus::CutShort: return "cut short";
-        case BinaryDxfStatus::ReadFailed: return "read failed";
-        case BinaryDxfStatus::WriteStopped: return "write stopped";
+        case BinaryDxfStatus::Converted:
+            return "converted";
+        case BinaryDxfStatus::NotBinaryDxf:
+            return "not binary DXF";
+        case BinaryDxfStatus::Malformed:
+            return "malformed";
+        case BinaryDxfStatus::CutShort:
+            return "cut short";
+        case BinaryDxfStatus::ReadFailed:
+            return "read failed";
+        case BinaryDxfStatus::WriteStopped:
+            return "write stopped";
     }
     return "unknown";
 }

@@ -13,7 +13,8 @@ namespace wqhost {
 
 // A binary drawing opens with these 22 bytes: "AutoCAD Binary DXF", CR LF, SUB, NUL.
 constexpr std::size_t kBinaryDxfSentinelBytes = 22;
-constexpr std::string_view kBinaryDxfSentinel{"AutoCAD Binary DXF\r\n\x1a", kBinaryDxfSentinelBytes};
+constexpr std::string_view kBinaryDxfSentinel{"AutoCAD Binary DXF\r\n\x1a",
+                                              kBinaryDxfSentinelBytes};
 
 // The most bytes asked of `read` and handed to `write` at a time; writes come in blocks
 // of nearly this size but the last. A conversion holds one buffer of each.
@@ -48,13 +49,13 @@ struct BinaryDxfOutcome {
     // Where the last whole group ends in the binary input (at least 22 once the sentinel
     // is read): a cut or failed document holds whole groups up to here.
     std::int64_t wholeGroupsEnd = 0;
-    std::int64_t groups = 0;        // whole groups converted and written
-    std::int64_t asciiBytes = 0;    // bytes `write` accepted
+    std::int64_t groups = 0;      // whole groups converted and written
+    std::int64_t asciiBytes = 0;  // bytes `write` accepted
     // Where the ASCII of the last whole group ends: asciiBytes, unless a string value
     // longer than the output buffer was written in part before the data ended inside it.
     std::int64_t asciiWholeGroupsEnd = 0;
-    int codeBytes = 0;              // 1 (drawings up to R12) or 2 (R13 on); 0 before known
-    bool endedAtEof = false;        // the 0/EOF group was met, and nothing after it read
+    int codeBytes = 0;        // 1 (drawings up to R12) or 2 (R13 on); 0 before known
+    bool endedAtEof = false;  // the 0/EOF group was met, and nothing after it read
 
     bool ok() const { return status == BinaryDxfStatus::Converted; }
 };
@@ -87,11 +88,11 @@ using BinaryDxfWrite = std::function<bool(const char* bytes, std::size_t size)>;
 //
 // Conversion ends at the end of the data or right after a 0/EOF group: the drawing ends
 // there, and readers of ASCII DXF read no further, so bytes after it (padding, junk) are
-// not converted, nor read beyond what the input buffer holds already. On a fault, what was converted before it has been written: every whole group
-// (a group whose value the data cuts short is left out), save that a string value longer
-// than the output buffer may already have been written in part; asciiWholeGroupsEnd
-// says where the whole groups end. Memory stays at the two buffers whatever the length
-// of a value: strings pass through as they come, without a limit.
+// not converted, nor read beyond what the input buffer holds already. On a fault, what was
+// converted before it has been written: every whole group (a group whose value the data cuts short
+// is left out), save that a string value longer than the output buffer may already have been
+// written in part; asciiWholeGroupsEnd says where the whole groups end. Memory stays at the two
+// buffers whatever the length of a value: strings pass through as they come, without a limit.
 BinaryDxfOutcome convertBinaryDxf(const BinaryDxfRead& read, const BinaryDxfWrite& write);
 // The same over a document the caller holds in memory.
 BinaryDxfOutcome convertBinaryDxf(std::string_view bytes, const BinaryDxfWrite& write);
