@@ -22,6 +22,9 @@ deps:
 	command -v file >/dev/null || missing="$$missing file"; \
 	/usr/bin/python3 -c "import distributed" 2>/dev/null || missing="$$missing python3-distributed python3-dask"; \
 	[ -x /usr/bin/time ] || missing="$$missing time"; \
+	[ -f /usr/include/archive.h ] || missing="$$missing libarchive-dev"; \
+	/usr/bin/python3 -c "import libarchive" 2>/dev/null || missing="$$missing python3-libarchive-c"; \
+	command -v zstd >/dev/null || missing="$$missing zstd"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev libgmock-dev"; \
 	[ -f /usr/include/benchmark/benchmark.h ] || missing="$$missing libbenchmark-dev"; \
 	if [ -n "$$missing" ]; then \

@@ -29,7 +29,8 @@ foreach(name wqdxfrdr.h WqExport.h DxfHost.h DxfSourceRecord.h DxfSource.h)
 endforeach()
 set(WQ_HOST_HEADERS)
 foreach(name MallocServices Plugin Document input/MemoryStream input/FileStream
-             input/StreamWatch input/ReadAll input/DrawingFiles input/BinaryDxf drawing/Encoding
+             input/StreamWatch input/ReadAll input/DrawingFiles input/BinaryDxf input/Archive
+             drawing/Encoding
              drawing/MtextPlain drawing/TextEntityReader output/RecordLine output/Json
              drawing/Metadata)
   list(APPEND WQ_HOST_HEADERS ${CMAKE_CURRENT_SOURCE_DIR}/host/${name}.hpp)
@@ -72,7 +73,11 @@ foreach(dir LIBDIR INCLUDEDIR)
 endforeach()
 # The toolkit's own link dependencies, as linker flags.
 set(WQ_PC_HOST_LIBS)
-foreach(dependency ${CMAKE_DL_LIBS})
+set(WQ_HOST_DEPENDENCIES ${CMAKE_DL_LIBS})
+if(WQ_ARCHIVES)
+  list(APPEND WQ_HOST_DEPENDENCIES archive)
+endif()
+foreach(dependency ${WQ_HOST_DEPENDENCIES})
   string(APPEND WQ_PC_HOST_LIBS " -l${dependency}")
 endforeach()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/wqdxfrdr.pc.in
@@ -103,6 +108,9 @@ BLOCK entities of ASCII DXF drawings as a sequence of records.
 This package also holds the dxftext command, which prints the text of drawings as
 UTF-8, the plug-in's C headers, and a static host toolkit with its C++ headers, with
 pkg-config files and a CMake package for building hosts.")
-# Dependencies are worked out from the binaries by dpkg-shlibdeps (Debian's dpkg-dev).
+# Dependencies are worked out from the binaries by dpkg-shlibdeps (Debian's dpkg-dev):
+# dxftext's give libarchive13. A host built on the static toolkit links libarchive itself,
+# from libarchive-dev, which a plain user of dxftext does not need.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libarchive-dev)
 include(CPack)

@@ -34,10 +34,7 @@ bool writeAll(int fd, const char* bytes, size_t count) {
 
 // An unnamed temporary file holding everything `in` gives, or -1 with errno set.
 int spool(int in) {
-    std::FILE* temporary = std::tmpfile();
-    if (temporary == nullptr) return -1;
-    const int fd = ::dup(fileno(temporary));
-    std::fclose(temporary);
+    const int fd = wqhost::openUnnamedTemporaryFile();
     if (fd < 0) return -1;
     char buffer[kReadBytes];
     for (;;) {
@@ -54,18 +51,6 @@ int spool(int in) {
 }
 
 }  // namespace
-
-OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = other.take();
-    }
-    return *this;
-}
-
-OpenFile::~OpenFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
 
 PathList::~PathList() {
     if (fd_ >= 0) ::close(fd_);
@@ -128,8 +113,8 @@ bool PathList::Reader::next(std::string* path) {
 }
 
 ItemSource::ItemSource(const std::vector<std::string>& arguments,
-                       const std::vector<PathList>& lists, Look look)
-    : arguments_(arguments), lists_(lists), look_(look) {}
+                       const std::vector<PathList>& lists, Look look, bool archives)
+    : arguments_(arguments), lists_(lists), look_(look), archives_(archives) {}
 
 bool ItemSource::nextArgument(std::string* argument) {
     if (argument_ < arguments_.size()) {
@@ -146,7 +131,9 @@ bool ItemSource::nextArgument(std::string* argument) {
 }
 
 Item ItemSource::itemOf(std::string path, OpenFile file) const {
-    Item item{std::move(path), "", 0, std::move(file)};
+    Item item;
+    item.path = std::move(path);
+    item.file = std::move(file);
     struct stat info;
     if (look_ == Sizes && item.path != "-" && ::stat(item.path.c_str(), &info) == 0) {
         item.size = info.st_size;
@@ -154,14 +141,63 @@ Item ItemSource::itemOf(std::string path, OpenFile file) const {
     return item;
 }
 
+Item ItemSource::itemOf(wqhost::ArchiveMember&& member) const {
+    using Outcome = wqhost::ArchiveMember::Outcome;
+    Item item;
+    item.path = std::move(member.name);
+    item.size = member.size;
+    if (member.outcome != Outcome::Drawing) {
+        item.error = std::move(member.message);
+        item.refused = member.outcome == Outcome::Refused;
+        return item;
+    }
+    item.member = true;
+    item.bytes = std::move(member.bytes);
+    item.file = std::move(member.file);
+    return item;
+}
+
+void ItemSource::startArchive(std::string path, OpenFile file, bool named) {
+    archive_ = std::make_unique<wqhost::ArchiveReader>(path, std::move(file),
+                                                       wqhost::ArchiveLimits(), look_ == Open);
+    archived_ = std::move(path);
+    archiveNamed_ = named;
+    archiveGave_ = false;
+}
+
+bool ItemSource::archiveNext(Item* item) {
+    wqhost::ArchiveMember member;
+    if (archive_->next(&member)) {
+        archiveGave_ = true;
+        *item = itemOf(std::move(member));
+        return true;
+    }
+    archive_.reset();
+    if (archiveGave_ || !archiveNamed_) return false;
+    *item = Item();
+    item->path = std::move(archived_);
+    item->error = "an archive with no .dxf drawings";
+    return true;
+}
+
 bool ItemSource::next(Item* item) {
     for (;;) {
+        if (archive_ && archiveNext(item)) {
+            found_ = found_ || walk_ != nullptr;
+            return true;
+        }
         if (walk_) {
             std::string path;
             if (walk_->next(&path)) {
-                found_ = true;
                 OpenFile file;
                 if (look_ == Open) file = OpenFile(::open(path.c_str(), kOpenFlags));
+                if (!wqhost::isDrawingName(path)) {
+                    // Taken by the walk as an archive (--archives): an archive that holds
+                    // no drawing gives nothing, as a folder below the one given does.
+                    startArchive(std::move(path), std::move(file), false);
+                    continue;
+                }
+                found_ = true;
                 *item = itemOf(std::move(path), std::move(file));
                 return true;
             }
@@ -169,20 +205,37 @@ bool ItemSource::next(Item* item) {
             if (error.empty() && !found_) error = "a directory with no .dxf drawings";
             walk_.reset();
             if (!error.empty()) {
-                *item = Item{std::move(walked_), std::move(error), 0, OpenFile()};
+                *item = Item();
+                item->path = std::move(walked_);
+                item->error = std::move(error);
                 return true;
             }
         }
         std::string argument;
         if (!nextArgument(&argument)) return false;
+        // Decided by the name alone, so that a drawing is never looked into.
+        const bool archive = argument != "-" && (wqhost::isArchiveName(argument) ||
+                                                 wqhost::isCompressedName(argument));
         bool folder = false;
+        bool readable = false;  // a file or a pipe, which an archive may be
         OpenFile file;
+        struct stat info;
         if (argument != "-" && look_ == Open) {
             // A folder opens too: what it is shows on the descriptor, with no second lookup
             // of its path.
             file = OpenFile(::open(argument.c_str(), kOpenFlags));
-            struct stat info;
-            folder = file.get() >= 0 && ::fstat(file.get(), &info) == 0 && S_ISDIR(info.st_mode);
+            const bool known = file.get() >= 0 && ::fstat(file.get(), &info) == 0;
+            folder = known && S_ISDIR(info.st_mode);
+            readable = known && (S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode));
+        } else if (archive) {
+            readable = ::stat(argument.c_str(), &info) == 0 &&
+                       (S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode));
+        }
+        // An archive that cannot be opened is left to the document, which says why as it
+        // would for a drawing.
+        if (archive && readable) {
+            startArchive(std::move(argument), std::move(file), true);
+            continue;
         }
         if (argument != "-" && file.get() < 0 && (look_ != Open || errno != ENOENT)) {
             // Not opened, but there (a folder that may not be read, or no descriptor left
@@ -195,7 +248,8 @@ bool ItemSource::next(Item* item) {
             *item = itemOf(std::move(argument), std::move(file));
             return true;
         }
-        walk_ = std::make_unique<wqhost::DrawingWalk>(argument);
+        walk_ = std::make_unique<wqhost::DrawingWalk>(
+            argument, archives_ ? wqhost::isDrawingOrArchiveName : wqhost::isDrawingName);
         walked_ = std::move(argument);
         found_ = false;
     }

@@ -44,7 +44,6 @@ using wqhost::Document;
 using wqhost::DocumentStatus;
 using wqtools::Item;
 using wqtools::ItemSource;
-using wqtools::OpenFile;
 using wqtools::PathList;
 
 constexpr const char* kUsage =
@@ -54,6 +53,10 @@ constexpr const char* kUsage =
     "standard input. All the text is given: TEXT, ATTDEF, ATTRIB and BLOCK entities as the\n"
     "plug-in reads them, then MTEXT, MULTILEADER, DIMENSION, ARCALIGNEDTEXT, ACAD_TABLE and\n"
     "RTEXT as the host reads them.\n"
+    "A FILE named .zip, .tar, .tgz, .tar.gz, .tar.bz2, .tar.xz, .tar.zst or .7z is read\n"
+    "member by member: each .dxf in it is a document named ARCHIVE!MEMBER, in the\n"
+    "archive's order, and archives in it are read too, one level down. A .dxf.gz, .dxf.bz2,\n"
+    ".dxf.xz or .dxf.zst is read as the drawing it holds.\n"
     "\n"
     "Output:\n"
     "  -f, --format FORMAT    text (default) or jsonl: one JSON object per text entity and\n"
@@ -83,6 +86,8 @@ constexpr const char* kUsage =
     "                         the output is the same as with --jobs 1\n"
     "      --paths-from FILE  also read the paths of documents from FILE, one a line\n"
     "                         (- for standard input)\n"
+    "      --archives         also read the archives and compressed drawings found in a\n"
+    "                         DIR (those named as FILE or listed are always read)\n"
     "      --strict           stop a document at the first entity the reader cannot read;\n"
     "                         by default it reads on past it and counts a recovery\n"
     "      --timeout SECONDS  give up a document after this long\n"
@@ -115,6 +120,7 @@ struct Options {
     bool fields = false;
     bool metadata = false;
     bool strict = false;
+    bool archives = false;  // folder walks take archives too
     bool quiet = false;
     bool verbose = false;
     bool version = false;
@@ -139,7 +145,7 @@ bool parseCount(const char* text, double* value) {
 
 // Parses the command line; returns -1 to go on, or an exit status.
 int parseOptions(int argc, char** argv, Options* options) {
-    enum { NoFilename = 256, PluginOnly, Fields, Metadata, PathsFrom, Strict, Timeout };
+    enum { NoFilename = 256, PluginOnly, Fields, Metadata, PathsFrom, Archives, Strict, Timeout };
     static const struct option kLong[] = {
         {"format", required_argument, nullptr, 'f'},
         {"records", no_argument, nullptr, 'r'},
@@ -152,6 +158,7 @@ int parseOptions(int argc, char** argv, Options* options) {
         {"metadata", no_argument, nullptr, Metadata},
         {"jobs", required_argument, nullptr, 'j'},
         {"paths-from", required_argument, nullptr, PathsFrom},
+        {"archives", no_argument, nullptr, Archives},
         {"strict", no_argument, nullptr, Strict},
         {"timeout", required_argument, nullptr, Timeout},
         {"plugin", required_argument, nullptr, 'p'},
@@ -193,6 +200,7 @@ int parseOptions(int argc, char** argv, Options* options) {
                 options->jobs = static_cast<unsigned>(number);
                 break;
             case PathsFrom: options->pathLists.push_back(optarg); break;
+            case Archives: options->archives = true; break;
             case Strict: options->strict = true; break;
             case Timeout:
                 if (!parseCount(optarg, &options->timeout) || options->timeout <= 0) {
@@ -451,9 +459,9 @@ void appendClosingObject(std::string* out, const std::string& file, const char* 
     *out += "}\n";
 }
 
-// A document from its path, or standard input read into memory (the reader seeks, which
-// a pipe cannot).
-Document openDocument(Batch* batch, const std::string& path, OpenFile* file) {
+// A document from its path, a member of an archive, or standard input read into memory
+// (the reader seeks, which a pipe cannot).
+Document openDocument(Batch* batch, Item* item) {
     const Options& options = *batch->options;
     wqhost::ReadOptions read;
     read.encoding = options.encoding;
@@ -463,11 +471,24 @@ Document openDocument(Batch* batch, const std::string& path, OpenFile* file) {
     read.structure = options.format == Format::Jsonl || options.fields || options.metadata;
     read.timeoutSeconds = options.timeout;
     read.progress = &batch->bytesDone;
-    if (file->get() >= 0) return Document::openDescriptor(*batch->plugin, file->take(), path, read);
-    if (path != "-") return Document::open(*batch->plugin, path, read);
+    const wqhost::PluginLibrary& plugin = *batch->plugin;
+    if (item->member && item->file.get() < 0) {
+        return Document::fromBytes(plugin, item->path, std::move(item->bytes), read);
+    }
+    if (item->member) {
+        // A large file is opened again by its path for the reader and for the host's own
+        // pass. The member's temporary file has none, so the path it goes by is its place
+        // among this process's descriptors, which the item holds open while it is read.
+        return Document::openDescriptor(plugin, ::dup(item->file.get()),
+                                        "/proc/self/fd/" + std::to_string(item->file.get()), read);
+    }
+    if (item->file.get() >= 0) {
+        return Document::openDescriptor(plugin, item->file.take(), item->path, read);
+    }
+    if (item->path != "-") return Document::open(plugin, item->path, read);
     std::string bytes;
     wqhost::readAll(stdin, &bytes, INT32_MAX);
-    return Document::fromBytes(*batch->plugin, "-", std::move(bytes), read);
+    return Document::fromBytes(plugin, "-", std::move(bytes), read);
 }
 
 void writeRecords(Document* document, const std::string& prefix, DocumentWriter* writer) {
@@ -564,13 +585,15 @@ void writeEntities(Document* document, const Options& options, const std::string
 }
 
 // What goes to standard error once the document is done: why it failed, how often it was
-// recovered, and with --verbose the code page its text was read in.
-std::string documentMessages(const Document& document, const Options& options) {
+// recovered, and with --verbose the code page its text was read in. `name` is the
+// document's as the output gives it: a member of an archive is read under another.
+std::string documentMessages(const Document& document, const std::string& name,
+                             const Options& options) {
     std::string messages;
     const DocumentStatus status = document.status();
     const bool read = status == DocumentStatus::Ok || status == DocumentStatus::Recovered;
     if (!read || (status == DocumentStatus::Recovered && !options.quiet)) {
-        messages += "dxftext: " + document.name() + ": " + document.message() + "\n";
+        messages += "dxftext: " + name + ": " + document.message() + "\n";
     }
     if (options.verbose && document.binary()) {
         messages += "dxftext: " + document.name() + ": binary DXF, read as the ASCII DXF it converts to\n";
@@ -578,7 +601,7 @@ std::string documentMessages(const Document& document, const Options& options) {
     const wqhost::DocumentEncoding& encoding = document.encoding();
     if (options.verbose && options.format != Format::Records && !encoding.codePage.empty() &&
         !encoding.forced) {
-        messages += "dxftext: " + document.name() + ": text read as " + encoding.codePage +
+        messages += "dxftext: " + name + ": text read as " + encoding.codePage +
                     (encoding.fromHeader ? " (from the header)"
                                          : " (the header names no code page: the default)") +
                     "\n";
@@ -592,15 +615,15 @@ void readDocument(Batch* batch, size_t index, Item& item, std::string* buffer) {
     const bool jsonl = options.format == Format::Jsonl;
     if (!item.error.empty()) {  // a folder with no drawings, say: reported in its place
         if (jsonl) {
-            appendClosingObject(&writer.buffer(), item.path, "failed", item.error, 0, 0, 0, 0,
-                                wqhost::DrawingMetadata());
+            appendClosingObject(&writer.buffer(), item.path, item.refused ? "refused" : "failed",
+                                item.error, 0, 0, 0, 0, wqhost::DrawingMetadata());
         }
         writer.flush();
         batch->anyFailed = true;
         batch->output->finish(index, "dxftext: " + item.path + ": " + item.error + "\n");
         return;
     }
-    Document document = openDocument(batch, item.path, &item.file);
+    Document document = openDocument(batch, &item);
     const std::string prefix = batch->withFilename ? item.path + ":" : std::string();
     if (options.format == Format::Records) {
         writeRecords(&document, prefix, &writer);
@@ -617,7 +640,7 @@ void readDocument(Batch* batch, size_t index, Item& item, std::string* buffer) {
                             document.recoveries(), document.salvaged(), document.metadata());
     }
     writer.flush();
-    batch->output->finish(index, documentMessages(document, options));
+    batch->output->finish(index, documentMessages(document, item.path, options));
 }
 
 void work(Batch* batch) {
@@ -634,8 +657,8 @@ void work(Batch* batch) {
 
 // Counts the documents and their bytes for the progress bar, until done or stopped.
 void countAhead(const std::vector<std::string>* arguments, const std::vector<PathList>* lists,
-                WorkAhead* ahead, const std::atomic<bool>* stop) {
-    ItemSource source(*arguments, *lists, ItemSource::Sizes);
+                bool archives, WorkAhead* ahead, const std::atomic<bool>* stop) {
+    ItemSource source(*arguments, *lists, ItemSource::Sizes, archives);
     Item item;
     while (!stop->load() && source.next(&item)) {
         ahead->bytes += item.size;
@@ -727,7 +750,7 @@ int main(int argc, char** argv) {
     }
     if (standardInput > 1) return usageError("standard input can be read only once");
 
-    ItemSource source(options.arguments, lists, ItemSource::Open);
+    ItemSource source(options.arguments, lists, ItemSource::Open, options.archives);
     Feed feed(&source);
     unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
     // Lines start with the file name by default when there is more than one document, and
@@ -746,7 +769,8 @@ int main(int argc, char** argv) {
     WorkAhead ahead;
     std::thread progressThread, countThread;
     if (!options.quiet && isatty(STDERR_FILENO)) {
-        countThread = std::thread(countAhead, &options.arguments, &lists, &ahead, &stop);
+        countThread =
+            std::thread(countAhead, &options.arguments, &lists, options.archives, &ahead, &stop);
         progressThread = std::thread(showProgress, &batch, &ahead, &stop);
     }
     std::vector<std::thread> workers;

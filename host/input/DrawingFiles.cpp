@@ -16,7 +16,8 @@ bool isDrawingName(const std::string& path) {
     return (e[0] | 0x20) == 'd' && (e[1] | 0x20) == 'x' && (e[2] | 0x20) == 'f';
 }
 
-DrawingWalk::DrawingWalk(std::string folder) : top_(std::move(folder)) {}
+DrawingWalk::DrawingWalk(std::string folder, bool (*wanted)(const std::string&))
+    : top_(std::move(folder)), wanted_(wanted) {}
 
 // Sorting a folder's entries by name, with '/' after a folder's name, and going down into
 // each folder where it stands gives the byte order of the whole paths: below a common
@@ -31,7 +32,7 @@ bool DrawingWalk::enter(const std::string& folder) {
         std::string name = list->path().filename().string();
         if (list->is_directory(ignored) && !list->is_symlink(ignored)) {
             level.entries.push_back(Entry{name + '/', list->path().string(), true});
-        } else if (list->is_regular_file(ignored) && isDrawingName(name)) {
+        } else if (list->is_regular_file(ignored) && wanted_(name)) {
             level.entries.push_back(Entry{std::move(name), list->path().string(), false});
         }
     }

@@ -12,13 +12,14 @@ namespace wqhost {
 // Whether a file name ends in .dxf, in any case.
 bool isDrawingName(const std::string& path);
 
-// The regular files named .dxf (any case) under a folder, recursively, in byte order of
-// their paths, so that every run lists them alike; symbolic links to folders are not
-// followed. It keeps the sorted entries of each folder from the top down to the one it is
-// in, so a tree of any size costs what its largest folder costs.
+// The regular files named .dxf (any case), or as asked, under a folder, recursively, in
+// byte order of their paths, so that every run lists them alike; symbolic links to folders
+// are not followed. It keeps the sorted entries of each folder from the top down to the one
+// it is in, so a tree of any size costs what its largest folder costs.
 class DrawingWalk {
   public:
-    explicit DrawingWalk(std::string folder);
+    // `wanted` picks the files by name: drawings, or drawings and archives.
+    explicit DrawingWalk(std::string folder, bool (*wanted)(const std::string&) = isDrawingName);
 
     // The next drawing's path, as the folder given joined with the names below it. False at
     // the end, or when a folder could not be read: error() then says why, and the walk
@@ -39,6 +40,7 @@ class DrawingWalk {
     bool enter(const std::string& folder);
 
     std::string top_;
+    bool (*wanted_)(const std::string&);
     bool started_ = false;
     std::vector<Level> levels_;
     std::string error_;
