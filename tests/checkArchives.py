@@ -22,9 +22,12 @@ import zipfile
 import libarchive  # Debian's python3-libarchive-c (make deps): the one writer of 7z at hand
 
 TOOL, SOURCE = sys.argv[1], sys.argv[2]
+# The project's drawings that read "ok" (those the plug-in cannot close, unclosed_*, are
+# read around it and end "recovered", which the statuses below do not expect).
 DRAWINGS = [os.path.join(SOURCE, "samples", n) for n in ("title_block.dxf", "site_notes.dxf")] + \
     sorted(os.path.join(SOURCE, "tests", "drawings", n)
-           for n in os.listdir(os.path.join(SOURCE, "tests", "drawings")) if n.endswith(".dxf"))
+           for n in os.listdir(os.path.join(SOURCE, "tests", "drawings"))
+           if n.endswith(".dxf") and not n.startswith("unclosed_"))
 failures = []
 
 
