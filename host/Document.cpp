@@ -549,16 +549,14 @@ void Document::State::beginPluginEntity(int64_t offset) {
     currentValueGroup = -1;
     currentRepeat = false;
     if (offset >= 0) {
-        for (size_t i = 0; i + 1 < stretches.size(); ++i) {
-            currentRepeat |= offset >= stretches[i].first && offset <= stretches[i].last;
-        }
         if (stretches.empty() || offset <= stretches.back().last) {
             if (stretches.size() < kMostStretches) stretches.push_back({offset, offset});
-            for (size_t i = 0; i + 1 < stretches.size(); ++i) {
-                currentRepeat |= offset >= stretches[i].first && offset <= stretches[i].last;
-            }
         } else {
             stretches.back().last = offset;
+        }
+        // Delivered before: inside the stretch of a walk before this one.
+        for (size_t i = 0; i + 1 < stretches.size(); ++i) {
+            currentRepeat |= offset >= stretches[i].first && offset <= stretches[i].last;
         }
     }
     if (currentRepeat && !options.pluginOnly) return;  // dropped: it needs no name

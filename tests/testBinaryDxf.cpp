@@ -775,18 +775,6 @@ TEST(BinaryDxfRoundTrip, ADrawingOfManyBuffersInEveryChunking) {
     expectRoundTrip("repeated title block", ascii, {0, 1, 4093, 65535, 65537});
 }
 
-TEST(BinaryDxfRoundTrip, RealDrawingsComeBackGroupForGroup) {
-    const std::vector<std::string> paths = corpusDrawings();
-    if (paths.empty()) GTEST_SKIP() << "no shared corpus at " << WQ_SHARED_DIR;
-    int written = 0, refused = 0;
-    for (const std::string& path : paths) {
-        bool refusedHere = false;  // a value that is not a number, a line that is not a code
-        expectRoundTrip(path, readDrawing(path), {4093}, &refusedHere);
-        ++(refusedHere ? refused : written);
-    }
-    EXPECT_GT(written, 9 * refused) << written << " written, " << refused << " refused";
-}
-
 TEST(BinaryDxfRoundTrip, ThePythonWriterWritesTheSameBytes) {
     // tests/binaryDxf.py serves the shell tests; it must write what this file's writer does.
     const std::string python =
