@@ -348,37 +348,94 @@ class DocumentWriter {
 };
 
 // The documents in order, handed out one at a time to the threads that read them. Only
-// the few looked at ahead of time are held.
+// the few looked at ahead of time are held. A thread of the feed's own may keep those few
+// ready, so that finding the next document (a folder's entries, a member taken out of an
+// archive and decompressed) goes on beside the reading instead of between documents.
 class Feed {
   public:
     explicit Feed(ItemSource* source) : source_(source) {}
+    ~Feed() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        if (filler_.joinable()) filler_.join();
+    }
+    Feed(const Feed&) = delete;
+    Feed& operator=(const Feed&) = delete;
 
-    // Looks up to `count` documents ahead; returns how many there are, up to `count`.
+    // Looks up to `count` documents ahead; returns how many there are, up to `count`. Only
+    // before start().
     size_t lookAhead(size_t count) {
-        std::lock_guard<std::mutex> lock(mutex_);
         Item item;
-        while (ahead_.size() < count && source_->next(&item)) ahead_.push_back(std::move(item));
+        while (ahead_.size() < count && !ended_) {
+            if (source_->next(&item)) {
+                ahead_.push_back(std::move(item));
+            } else {
+                ended_ = true;
+            }
+        }
         return ahead_.size();
+    }
+
+    // From now on `depth` documents are kept ready by a thread of the feed's own; with 0
+    // the thread taking a document finds it.
+    void start(size_t depth) {
+        depth_ = depth;
+        if (depth_ > 0 && !ended_) filler_ = std::thread(&Feed::fill, this);
     }
 
     // The next document and its place in the run; false when there are no more.
     bool take(size_t* index, Item* item) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!ahead_.empty()) {
-            *item = std::move(ahead_.front());
-            ahead_.pop_front();
-        } else if (!source_->next(item)) {
-            return false;
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!filler_.joinable() && ahead_.empty() && !ended_) {
+            Item found;
+            if (source_->next(&found)) {
+                ahead_.push_back(std::move(found));
+            } else {
+                ended_ = true;
+            }
         }
+        changed_.wait(lock, [this] { return !ahead_.empty() || ended_; });
+        if (ahead_.empty()) return false;
+        *item = std::move(ahead_.front());
+        ahead_.pop_front();
         *index = next_++;
+        lock.unlock();
+        changed_.notify_all();
         return true;
     }
 
   private:
+    void fill() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return ahead_.size() < depth_ || stopping_; });
+            if (stopping_) return;
+            lock.unlock();
+            Item item;
+            const bool found = source_->next(&item);
+            lock.lock();
+            if (found) {
+                ahead_.push_back(std::move(item));
+            } else {
+                ended_ = true;
+            }
+            changed_.notify_all();
+            if (ended_) return;
+        }
+    }
+
+    ItemSource* source_;  // read by the filling thread alone once it runs
     std::mutex mutex_;
-    ItemSource* source_;
+    std::condition_variable changed_;
     std::deque<Item> ahead_;
+    size_t depth_ = 1;
     size_t next_ = 0;
+    bool ended_ = false;     // the source has no more
+    bool stopping_ = false;  // the feed is going: the filling thread ends
+    std::thread filler_;
 };
 
 // What the progress bar shows of the work ahead: counted by a pass of its own over the
@@ -752,7 +809,8 @@ int main(int argc, char** argv) {
 
     ItemSource source(options.arguments, lists, ItemSource::Open, options.archives);
     Feed feed(&source);
-    unsigned jobs = options.jobs != 0 ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    unsigned jobs = options.jobs != 0 ? options.jobs : cores;
     // Lines start with the file name by default when there is more than one document, and
     // no more threads start than there are documents: both known from a look a few ahead.
     const size_t seen = feed.lookAhead(std::max<size_t>(2, jobs));
@@ -764,6 +822,11 @@ int main(int argc, char** argv) {
     batch.feed = &feed;
     batch.output = &output;
     batch.withFilename = options.withFilename >= 0 ? options.withFilename == 1 : seen > 1;
+    // With a core to spare, a thread of the feed's own keeps two documents ready for each
+    // reading thread, taking an archive's members out beside the reading; with every core
+    // reading, it would only take turns with them, and each reading thread finds its next
+    // document itself.
+    feed.start(jobs < cores ? 2 * static_cast<size_t>(jobs) : 0);
 
     std::atomic<bool> stop{false};
     WorkAhead ahead;
