@@ -18,6 +18,10 @@ that read to their end, copied 100 times each; then times on each, round after r
   dxflib         on the batches, the dxflib peer of bench/peers/ (one process over the
                  files), when make bench could build it (DIR/peers/dxflibText)
 
+A second table reads the same drawings packed as a user may hold them, each beside its plain
+twin in the same round: the 8 MiB drawing as binary DXF and as .dxf.gz (beside gzip -dc of
+it, the decompression alone), and the batches as a zip and a .tar.gz (with --jobs 1 and 2).
+
 Every figure is the median over the rounds; "÷ memchr" is the median of its speed over the
 memchr speed of the same round, so a busy machine slows both sides, and so is the batches'
 documents per second of dxftext --plugin-only --jobs 1 over dxflib's, under the table. Peak
@@ -25,9 +29,13 @@ memory is the maximum resident set of the process. The table goes to standard ou
 DIR/bench/table.md, the rounds themselves to DIR/bench/table.json.
 """
 import argparse
+import gzip
 import json
+import shutil
 import subprocess
 import sys
+import tarfile
+import zipfile
 from pathlib import Path
 
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
@@ -144,6 +152,89 @@ def notes(results):
                          "documents refused or stopped before their end.")
     return lines
 
+JSONL = ["-f", "jsonl"]
+
+
+def packed_forms(data, big, batches):
+    """The packed inputs, made once beside the plain ones: (name, packed path, plain path,
+    dxftext options, whether to time gzip -dc of it too)."""
+    forms = []
+    binary = data / (big.stem + "-binary.dxf")
+    if not binary.exists():
+        lib.note(f"writing {binary.name}")
+        subprocess.run([sys.executable, str(lib.REPO / "tests" / "binaryDxf.py"), str(big),
+                        str(binary)], check=True)
+    forms.append((f"{big.stem}: binary DXF", binary, big, ["--jobs", "1"], False))
+    packed = data / (big.name + ".gz")
+    if not packed.exists():
+        with open(big, "rb") as source, gzip.open(packed, "wb", compresslevel=6) as target:
+            shutil.copyfileobj(source, target)
+    forms.append((f"{big.stem}: .dxf.gz", packed, big, ["--jobs", "1"], True))
+    for name, root, files in batches:
+        archive = data / (root.name + ".zip")
+        if not archive.exists():
+            lib.note(f"packing {archive.name}")
+            with zipfile.ZipFile(archive, "w", zipfile.ZIP_DEFLATED) as z:
+                for f in files:
+                    z.write(f, f.relative_to(root.parent))
+        tarball = data / (root.name + ".tar.gz")
+        if not tarball.exists():
+            with tarfile.open(tarball, "w:gz") as t:
+                for f in files:
+                    t.add(f, str(f.relative_to(root.parent)))
+        for jobs in ("1", "2"):
+            forms.append((f"{name}: .zip", archive, root, ["--jobs", jobs], False))
+        forms.append((f"{name}: .tar.gz", tarball, root, ["--jobs", "1"], False))
+    return forms
+
+
+def measure_packed(build, forms, rounds):
+    """Each packed input and its plain twin timed in turn, round after round."""
+    dxftext = str(build / "bin" / "dxftext")
+    results = []
+    for name, packed_path, plain, options, gunzip in forms:
+        lib.warm([packed_path] + ([plain] if plain.is_file() else []))
+        twin = lib.dxftext_counts(dxftext, options, plain)
+        own = lib.dxftext_counts(dxftext, options, packed_path)
+        runs = {"packed": [], "plain": [], "gunzip": []}
+        for r in range(rounds):
+            lib.note(f"{name} --jobs {options[-1]}: round {r + 1} of {rounds}")
+            runs["packed"].append(lib.run([dxftext, "-q", *JSONL, *options, str(packed_path)]))
+            runs["plain"].append(lib.run([dxftext, "-q", *JSONL, *options, str(plain)]))
+            if gunzip:
+                runs["gunzip"].append(lib.run(["gzip", "-dc", str(packed_path)]))
+        ratios = [a.seconds / b.seconds for a, b in zip(runs["packed"], runs["plain"])]
+        decompression = [(a.seconds - b.seconds) / g.seconds
+                         for a, b, g in zip(runs["packed"], runs["plain"], runs["gunzip"])]
+        results.append({
+            "input": name, "jobs": options[-1], "bytes": packed_path.stat().st_size,
+            "same_counts": own == twin, "texts": own[0], "statuses": own[1],
+            "seconds": [c.seconds for c in runs["packed"]],
+            "plain_seconds": [c.seconds for c in runs["plain"]],
+            "gunzip_seconds": [c.seconds for c in runs["gunzip"]],
+            "ratio": lib.median(ratios),
+            "over_decompression": lib.median(decompression) if decompression else None,
+            "rss_kib": lib.median([c.max_rss_kib for c in runs["packed"]]),
+            "plain_rss_kib": lib.median([c.max_rss_kib for c in runs["plain"]])})
+    return results
+
+
+def packed_table(results):
+    headers = ["input", "jobs", "MiB stored", "seconds", "÷ plain twin", "texts as twin",
+               "peak RSS MiB (twin)"]
+    rows = []
+    for r in results:
+        rows.append([r["input"], r["jobs"], lib.figure(r["bytes"] / lib.MIB),
+                     lib.figure(lib.median(r["seconds"])), lib.figure(r["ratio"]),
+                     "yes" if r["same_counts"] else "NO",
+                     f"{lib.figure(r['rss_kib'] / 1024)} ({lib.figure(r['plain_rss_kib'] / 1024)})"])
+    lines = [lib.markdown(headers, rows, right=headers[1:])]
+    for r in results:
+        if r["over_decompression"] is not None:
+            lines.append(f"\n{r['input']}: the time over the plain drawing's is "
+                         f"{lib.figure(r['over_decompression'])} times that of `gzip -dc` alone.")
+    return "\n".join(lines)
+
 
 def main():
     parser = argparse.ArgumentParser(description="The benchmark table of make bench.")
@@ -174,6 +265,8 @@ def main():
     results = []
     for name, target, files, is_batch in inputs:
         results.append(measure(build, name, target, files, args.rounds, is_batch))
+    batches = [(name, target, files) for name, target, files, is_batch in inputs if is_batch]
+    packed = measure_packed(build, packed_forms(data, inputs[0][1], batches), args.rounds)
 
     sizes = ", ".join(f"{r['input']}: {lib.figure(r['bytes'] / lib.MIB)} MiB" for r in results)
     text = "\n".join([
@@ -187,10 +280,18 @@ def main():
         "Peak RSS: the process's maximum resident set.",
         *([""] + against_dxflib(results) if against_dxflib(results) else []),
         *([""] + notes(results) if notes(results) else []),
+        "",
+        "The same drawings packed: `dxftext -q -f jsonl` on each beside its plain twin (the "
+        "drawing, or the folder of the batch) in the same round; ÷ plain twin is the median "
+        "of the per-round time ratios, and texts as twin says whether both gave the same "
+        "text count and statuses.",
+        "",
+        packed_table(packed),
     ]) + "\n"
     print(text, end="")
     (data / "table.md").write_text(text)
-    (data / "table.json").write_text(json.dumps(results, indent=1, default=lambda o: o.__dict__) + "\n")
+    (data / "table.json").write_text(json.dumps({"plain": results, "packed": packed}, indent=1,
+                                                default=lambda o: o.__dict__) + "\n")
 
 
 if __name__ == "__main__":

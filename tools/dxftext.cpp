@@ -359,7 +359,7 @@ class Feed {
             std::lock_guard<std::mutex> lock(mutex_);
             stopping_ = true;
         }
-        changed_.notify_all();
+        wanted_.notify_all();
         if (filler_.joinable()) filler_.join();
     }
     Feed(const Feed&) = delete;
@@ -397,13 +397,20 @@ class Feed {
                 ended_ = true;
             }
         }
-        changed_.wait(lock, [this] { return !ahead_.empty() || ended_; });
+        if (ahead_.empty() && !ended_) {
+            ++takersWaiting_;
+            ready_.wait(lock, [this] { return !ahead_.empty() || ended_; });
+            --takersWaiting_;
+        }
         if (ahead_.empty()) return false;
         *item = std::move(ahead_.front());
         ahead_.pop_front();
         *index = next_++;
+        // The filling thread is woken once half the documents it found are taken, not for
+        // each one: waking a thread costs about what finding a small drawing does.
+        const bool wake = fillerWaiting_ && ahead_.size() <= depth_ / 2;
         lock.unlock();
-        changed_.notify_all();
+        if (wake) wanted_.notify_one();
         return true;
     }
 
@@ -411,30 +418,37 @@ class Feed {
     void fill() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [this] { return ahead_.size() < depth_ || stopping_; });
-            if (stopping_) return;
-            lock.unlock();
-            Item item;
-            const bool found = source_->next(&item);
-            lock.lock();
-            if (found) {
-                ahead_.push_back(std::move(item));
-            } else {
-                ended_ = true;
+            fillerWaiting_ = true;
+            wanted_.wait(lock, [this] { return ahead_.size() <= depth_ / 2 || stopping_; });
+            fillerWaiting_ = false;
+            while (ahead_.size() < depth_ && !stopping_) {
+                lock.unlock();
+                Item item;
+                const bool found = source_->next(&item);
+                lock.lock();
+                if (found) {
+                    ahead_.push_back(std::move(item));
+                } else {
+                    ended_ = true;
+                }
+                if (takersWaiting_ > 0) ready_.notify_all();
+                if (ended_) return;
             }
-            changed_.notify_all();
-            if (ended_) return;
+            if (stopping_) return;
         }
     }
 
     ItemSource* source_;  // read by the filling thread alone once it runs
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable ready_;   // a document was found, or there are no more
+    std::condition_variable wanted_;  // the documents ready ran low, or the feed is going
     std::deque<Item> ahead_;
     size_t depth_ = 1;
     size_t next_ = 0;
     bool ended_ = false;     // the source has no more
     bool stopping_ = false;  // the feed is going: the filling thread ends
+    bool fillerWaiting_ = false;
+    size_t takersWaiting_ = 0;
     std::thread filler_;
 };
 
@@ -822,11 +836,11 @@ int main(int argc, char** argv) {
     batch.feed = &feed;
     batch.output = &output;
     batch.withFilename = options.withFilename >= 0 ? options.withFilename == 1 : seen > 1;
-    // With a core to spare, a thread of the feed's own keeps two documents ready for each
-    // reading thread, taking an archive's members out beside the reading; with every core
+    // With a core to spare, a thread of the feed's own keeps up to eight documents ready for
+    // each reading thread, taking an archive's members out beside the reading; with every core
     // reading, it would only take turns with them, and each reading thread finds its next
     // document itself.
-    feed.start(jobs < cores ? 2 * static_cast<size_t>(jobs) : 0);
+    feed.start(jobs < cores ? 8 * static_cast<size_t>(jobs) : 0);
 
     std::atomic<bool> stop{false};
     WorkAhead ahead;
