@@ -105,6 +105,22 @@ bool PluginLibrary::load(const std::string& path, std::string* error) {
     return false;
 }
 
+std::string findPlugin(const std::string& folder, const std::string& towardLibdir) {
+    constexpr const char* kFile = "libwqdxfrdr.so";
+    for (const std::string& candidate :
+         {folder + "/" + kFile, folder + "/" + towardLibdir + "/" + kFile}) {
+        struct stat info;
+        if (!folder.empty() && ::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            return candidate;
+        }
+    }
+    return kFile;
+}
+
+const std::string* TextEntity::fieldValue() const {
+    return tag && kind != nullptr && std::strcmp(kind, "ATTRIB") == 0 ? value() : nullptr;
+}
+
 const char* statusName(DocumentStatus status) {
     switch (status) {
         case DocumentStatus::Reading: return "reading";
