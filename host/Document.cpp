@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -107,11 +108,14 @@ bool PluginLibrary::load(const std::string& path, std::string* error) {
 
 std::string findPlugin(const std::string& folder, const std::string& towardLibdir) {
     constexpr const char* kFile = "libwqdxfrdr.so";
-    for (const std::string& candidate :
-         {folder + "/" + kFile, folder + "/" + towardLibdir + "/" + kFile}) {
+    if (folder.empty()) return kFile;
+    for (const std::filesystem::path& candidate :
+         {std::filesystem::path(folder) / kFile,
+          std::filesystem::path(folder) / towardLibdir / kFile}) {
         struct stat info;
-        if (!folder.empty() && ::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-            return candidate;
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            // Written without the way up ("lib/python3/dist-packages/../.."): it is shown.
+            return candidate.lexically_normal().string();
         }
     }
     return kFile;
