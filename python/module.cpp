@@ -605,8 +605,9 @@ PYBIND11_MODULE(wqdxfrdr, m) {
     shared.failed = py::object(m.attr("DocumentFailedError")).release().ptr();
     shared.timeout = py::object(m.attr("DocumentTimeoutError")).release().ptr();
 
-    py::class_<TextEntity>(m, "Entity", R"(One text entity of a drawing, with the fields of
-dxftext's JSON Lines entity object. Read-only; made by iterating a Document.)")
+    py::class_<TextEntity>(m, "Entity",
+                           "One text entity of a drawing, with the fields of dxftext's JSON "
+                           "Lines entity object.\nRead-only; made by iterating a Document.")
         .def_property_readonly(
             "kind", [](const TextEntity& e) { return staticName(e.kind); },
             "The entity type: TEXT, ATTRIB, ATTDEF, BLOCK (read by the plug-in), MTEXT, "
@@ -645,10 +646,12 @@ dxftext's JSON Lines entity object. Read-only; made by iterating a Document.)")
                    ", texts=" + py::repr(textList(e)).cast<std::string>() + ")";
         });
 
-    py::class_<PyDocument>(m, "Document", R"(A drawing being read: an iterator of its Entity
-objects (the plug-in's first, then the host reader's) and a context manager that closes it.
-Made by read(). status, message, the counts, metadata and fields() read the rest of the
-document first when it has not ended; entities not yet iterated wait for the iteration.)")
+    py::class_<PyDocument>(m, "Document", R"(A drawing being read, made by read().
+
+An iterator of its Entity objects (the plug-in's first, then the host reader's), and a
+context manager that closes it. status, message, the counts, metadata and fields() read the
+rest of the document first when it has not ended; the entities not yet iterated wait for
+the iteration.)")
         .def("__iter__", [](py::object self) { return self; })
         .def("__next__", &PyDocument::next)
         .def("__enter__", [](py::object self) { return self; })
@@ -694,6 +697,9 @@ document first when it has not ended; entities not yet iterated wait for the ite
              "DocumentError subclass when the document was refused, failed or timed out.")
         .def("__repr__", &PyDocument::describe);
 
+    // The docstrings of read() and text() start with their signatures in Python's terms.
+    py::options options;
+    options.disable_function_signatures();
     m.def("read", &readDocument, kReadDoc, py::arg("source"), py::kw_only(),
           py::arg("encoding") = "auto", py::arg("plugin_only") = false, py::arg("strict") = false,
           py::arg("timeout") = py::none());
