@@ -113,9 +113,9 @@ py::object positionOf(const TextEntity& entity) {
 
 py::object insertOf(const TextEntity& entity) {
     if (!entity.insert) return py::none();
-    PyObject* made = PyObject_CallFunctionObjArgs(
-        shared.insertType, optionalStr(entity.insert->handle).ptr(),
-        optionalStr(entity.insert->block).ptr(), nullptr);
+    PyObject* made =
+        PyObject_CallFunctionObjArgs(shared.insertType, optionalStr(entity.insert->handle).ptr(),
+                                     optionalStr(entity.insert->block).ptr(), nullptr);
     if (made == nullptr) throw py::error_already_set();
     return py::reinterpret_steal<py::object>(made);
 }
@@ -177,8 +177,8 @@ bool failedStatus(DocumentStatus status) {
     PyObject* type = status == DocumentStatus::Refused   ? shared.refused
                      : status == DocumentStatus::Timeout ? shared.timeout
                                                          : shared.failed;
-    const py::object error = py::reinterpret_borrow<py::object>(type)(
-        name, wqhost::statusName(status), toStr(message));
+    const py::object error =
+        py::reinterpret_borrow<py::object>(type)(name, wqhost::statusName(status), toStr(message));
     PyErr_SetObject(type, error.ptr());
     throw py::error_already_set();
 }
@@ -278,11 +278,12 @@ Source fileSource(const py::handle& file) {
             throw py::type_error("the file object's read() gave " + typeName(chunk) +
                                  ", not bytes: open the drawing in binary mode ('rb')");
         }
-        const std::string_view piece = PyBytes_Check(chunk.ptr())
-            ? std::string_view(PyBytes_AS_STRING(chunk.ptr()),
-                               static_cast<size_t>(PyBytes_GET_SIZE(chunk.ptr())))
-            : std::string_view(PyByteArray_AS_STRING(chunk.ptr()),
-                               static_cast<size_t>(PyByteArray_GET_SIZE(chunk.ptr())));
+        const std::string_view piece =
+            PyBytes_Check(chunk.ptr())
+                ? std::string_view(PyBytes_AS_STRING(chunk.ptr()),
+                                   static_cast<size_t>(PyBytes_GET_SIZE(chunk.ptr())))
+                : std::string_view(PyByteArray_AS_STRING(chunk.ptr()),
+                                   static_cast<size_t>(PyByteArray_GET_SIZE(chunk.ptr())));
         if (piece.empty()) break;
         source.bytes += piece;
     }
@@ -298,8 +299,10 @@ Source sourceOf(const py::handle& given) {
         return pathSource(given);
     }
     if (PyObject_HasAttrString(object, "read")) return fileSource(given);
-    throw py::type_error("source must be a path (str or os.PathLike), a bytes-like object or a "
-                         "binary file object, not " + typeName(given));
+    throw py::type_error(
+        "source must be a path (str or os.PathLike), a bytes-like object or a "
+        "binary file object, not " +
+        typeName(given));
 }
 
 // Opens the document, with the GIL released: opening reads the header, and a small drawing
@@ -376,8 +379,11 @@ class PyDocument {
         checkFree();
         ahead_.clear();
         closed_ = true;
-        py::gil_scoped_release unlocked;
+        // Taken out under the GIL, so that no other thread finds it half given back.
+        std::optional<Document> closing = std::move(reading_);
         reading_.reset();
+        py::gil_scoped_release unlocked;
+        closing.reset();
     }
 
     std::string describe() const {
@@ -400,11 +406,12 @@ class PyDocument {
     void readAhead(size_t count) {
         checkFree();
         if (!reading_) return;
-        busy_ = true;
-        struct Free {
-            bool* busy;
-            ~Free() { *busy = false; }
-        } free{&busy_};
+        // Set until the GIL is back, however the reading ends.
+        struct Busy {
+            explicit Busy(bool* flag) : flag_(flag) { *flag_ = true; }
+            ~Busy() { *flag_ = false; }
+            bool* flag_;
+        } busy(&busy_);
         py::gil_scoped_release unlocked;
         for (size_t i = 0; i < count; ++i) {
             TextEntity entity;
@@ -442,8 +449,9 @@ class PyDocument {
     bool closed_ = false;
 };
 
-PyDocument readDocument(const py::object& source, const py::object& encoding, const py::object& pluginOnly,
-                const py::object& strict, const py::object& timeout) {
+PyDocument readDocument(const py::object& source, const py::object& encoding,
+                        const py::object& pluginOnly, const py::object& strict,
+                        const py::object& timeout) {
     const wqhost::ReadOptions options = readOptions(encoding, pluginOnly, strict, timeout);
     Source resolved = sourceOf(source);
     Document document = open(&resolved, options);
@@ -451,7 +459,7 @@ PyDocument readDocument(const py::object& source, const py::object& encoding, co
 }
 
 py::str allText(const py::object& source, const py::object& encoding, const py::object& pluginOnly,
-             const py::object& strict, const py::object& timeout) {
+                const py::object& strict, const py::object& timeout) {
     wqhost::ReadOptions options = readOptions(encoding, pluginOnly, strict, timeout);
     options.structure = false;  // the texts alone: no pass to name the entities
     Source resolved = sourceOf(source);
@@ -619,8 +627,7 @@ PYBIND11_MODULE(wqdxfrdr, m) {
         .def_property_readonly("texts", &textList,
                                "The text values in order (a list of str), empty ones included.")
         .def_property_readonly(
-            "layer", [](const TextEntity& e) { return optionalStr(e.layer); },
-            "Group 8, or None.")
+            "layer", [](const TextEntity& e) { return optionalStr(e.layer); }, "Group 8, or None.")
         .def_property_readonly(
             "handle", [](const TextEntity& e) { return optionalStr(e.handle); },
             "Group 5 as written, or None.")
@@ -678,8 +685,7 @@ the iteration.)")
             "entities", [](PyDocument& d) { return d.outcome().entities; },
             "The number of text entities.")
         .def_property_readonly(
-            "texts", [](PyDocument& d) { return d.outcome().texts; },
-            "The number of text values.")
+            "texts", [](PyDocument& d) { return d.outcome().texts; }, "The number of text values.")
         .def_property_readonly(
             "recoveries", [](PyDocument& d) { return d.outcome().recoveries; },
             "The times reading went on past an entity the reader could not read.")

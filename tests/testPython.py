@@ -30,8 +30,8 @@ def large_drawing():
     """A drawing past the 256 KiB a file is read whole up to, so that a path is read as a
     stream and its bytes from memory: both must give the same."""
     path = FOLDER / "large.dxf"
-    entities = "".join(f"0\nTEXT\n5\n{i + 0x100:X}\n8\nL{i % 7}\n10\n{i}.5\n20\n2\n30\n0\n1\nnote {i}\n"
-                       for i in range(6000))
+    entities = "".join(f"0\nTEXT\n5\n{i + 0x100:X}\n8\nL{i % 7}\n10\n{i}.5\n20\n2\n30\n0\n"
+                       f"1\nnote {i}\n" for i in range(6000))
     path.write_text("0\nSECTION\n2\nENTITIES\n" + entities + "0\nENDSEC\n0\nEOF\n")
     return path
 
@@ -58,7 +58,8 @@ def binary_twin(ascii_path):
 
 LARGE = large_drawing()
 TITLE_BLOCK = SOURCE / "samples" / "title_block.dxf"
-OWN = (sorted((SOURCE / "samples").glob("*.dxf")) + sorted((SOURCE / "tests" / "drawings").glob("*.dxf"))
+OWN = (sorted((SOURCE / "samples").glob("*.dxf"))
+       + sorted((SOURCE / "tests" / "drawings").glob("*.dxf"))
        + sorted((SOURCE / "tests" / "corpus").glob("*.dxf"))
        + [LARGE, described_drawing(), binary_twin(TITLE_BLOCK)])
 SHARED = sorted(CORPUS.glob("*.dxf")) if CORPUS.is_dir() else []
@@ -149,7 +150,8 @@ class SameAsDxftext(Same):
                     continue
                 printed = dxftext_lines(path)
                 self.assertEqual(wqdxfrdr.text(path), printed[:-1] if printed else "")
-                pairs = [line.split("=", 1) for line in dxftext_lines(path, "--fields").splitlines()]
+                printed = dxftext_lines(path, "--fields").splitlines()
+                pairs = [line.split("=", 1) for line in printed]
                 fields = {}
                 for tag, value in pairs:
                     fields.setdefault(tag, []).append(value)
@@ -325,7 +327,8 @@ class Documented(unittest.TestCase):
                 names.add(node.name)
             if isinstance(node, ast.ClassDef):
                 members[node.name] = {n.name for n in node.body if isinstance(n, ast.FunctionDef)}
-                members[node.name] |= {n.target.id for n in node.body if isinstance(n, ast.AnnAssign)}
+                members[node.name] |= {n.target.id for n in node.body
+                                       if isinstance(n, ast.AnnAssign)}
             elif isinstance(node, ast.AnnAssign):
                 names.add(node.target.id)
             elif isinstance(node, ast.Assign):
@@ -334,8 +337,8 @@ class Documented(unittest.TestCase):
         self.assertEqual(names, public)
         for name in ("Entity", "Document"):
             cls = getattr(wqdxfrdr, name)
-            have = {n for n in dir(cls) if not n.startswith("_")} | {"__iter__", "__next__", "__enter__",
-                                                                    "__exit__"} & set(dir(cls))
+            protocol = {"__iter__", "__next__", "__enter__", "__exit__"} & set(dir(cls))
+            have = {n for n in dir(cls) if not n.startswith("_")} | protocol
             self.assertEqual(members[name], have, name)
             for member in have:
                 self.assertTrue(getattr(cls, member).__doc__, f"{name}.{member} has no docstring")
