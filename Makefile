@@ -23,6 +23,9 @@ deps:
 	/usr/bin/python3 -c "import distributed" 2>/dev/null || missing="$$missing python3-distributed python3-dask"; \
 	[ -x /usr/bin/time ] || missing="$$missing time"; \
 	[ -f /usr/include/archive.h ] || missing="$$missing libarchive-dev"; \
+	[ -f /usr/include/pybind11/pybind11.h ] || missing="$$missing pybind11-dev"; \
+	/usr/bin/python3 -c "import os, sysconfig; open(os.path.join(sysconfig.get_paths()['include'], 'Python.h'))" \
+	  2>/dev/null || missing="$$missing python3-dev"; \
 	/usr/bin/python3 -c "import libarchive" 2>/dev/null || missing="$$missing python3-libarchive-c"; \
 	command -v zstd >/dev/null || missing="$$missing zstd"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev libgmock-dev"; \

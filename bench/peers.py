@@ -16,10 +16,12 @@ input (each batch too), output to /dev/null. Three groups:
   all text and fields   dxftext -f jsonl; the same built from REF (b9a0056, the last commit
                         whose JSON Lines have no layer, handle, block, space, tag, insert,
                         position or metadata; $PEERS_BASELINE_REF; "none": no such row) in
-                        a build folder of its own (DIR-baseline); GDAL --fields (each
-                        feature's Layer, EntityHandle and the rest with its Text); ezdxf
-                        --all --fields (each entity's layer, handle, block, space, tag, the
-                        insert of an attribute and its point with its texts)
+                        a build folder of its own (DIR-baseline); the Python module
+                        wqdxfrdr (each entity's as_dict() and each document's status and
+                        metadata, in one thread and in two); GDAL --fields (each feature's
+                        Layer, EntityHandle and the rest with its Text); ezdxf --all
+                        --fields (each entity's layer, handle, block, space, tag, the insert
+                        of an attribute and its point with its texts)
 
 "÷ dxftext" is the median over the rounds of a reader's speed over that of dxftext of its
 group in the same round. The table under it gives the cost of the fields: dxftext -f jsonl
@@ -46,6 +48,8 @@ GROUPS = {"plugin": "TEXT, ATTRIB, BLOCK", "all": "all text", "fields": "all tex
 # against it.
 BASELINE_REF = "b9a0056"
 JSONL = "dxftext -f jsonl"
+PYTHON_MODULE = "wqdxfrdr.read (Python)"
+PYTHON_THREADS = "wqdxfrdr.read (Python), 2 threads"
 # Where the README's Speed section holds the table, which each run writes anew.
 README_START = "<!-- bench/peers.sh writes the table below -->"
 README_END = "<!-- end of the table -->"
@@ -69,6 +73,10 @@ READS = {
            "handle, block, space, tag, insert and position, and a closing object a document "
            "with its metadata",
     # The row of the baseline build comes here, under its commit's name (see readers()).
+    PYTHON_MODULE: "the entities and metadata of dxftext -f jsonl read in-process by the "
+                   "Python module (bench/peers/wqdxfrdrText.py): each entity's as_dict() and "
+                   "each document's status, message and metadata, handed on, not printed",
+    PYTHON_THREADS: "the same, two documents at a time in two threads of one process",
     "GDAL/OGR with layer and handle": "the texts of GDAL/OGR, each after the feature's Layer, "
                                       "EntityHandle, Block, PaperSpace and AttributeTag fields "
                                       "and its point, tab-separated; an attribute after its "
@@ -95,6 +103,13 @@ def readers(build, baseline):
     fields = [(JSONL, "fields", [dxftext, *jsonl], True)]
     if baseline:
         fields.append((baseline_label(baseline[1]), "fields", [str(baseline[0]), *jsonl], True))
+    # The Python module reads from the build folder, beside the plug-in it loads.
+    if list((build / "bin").glob("wqdxfrdr.*.so")):
+        module = [PYTHON, str(HERE / "peers" / "wqdxfrdrText.py"), "--module-dir", str(build / "bin")]
+        fields += [(PYTHON_MODULE, "fields", module, False),
+                   (PYTHON_THREADS, "fields", module + ["--threads", "2"], False)]
+    else:
+        lib.note(f"no Python module in {build / 'bin'}: no rows of it")
     fields += [
         ("GDAL/OGR with layer and handle", "fields", [str(peers / "gdalText"), "--fields"], False),
         ("ezdxf with attributes", "fields", ezdxf + ["--all", "--fields"], False),

@@ -1,5 +1,6 @@
 # Installation and packaging: the plug-in with its public C headers, the host toolkit,
-# dxftext and its man page, pkg-config files, a CMake package, and a Debian package.
+# dxftext and its man page, pkg-config files, a CMake package, and a Debian package (the
+# Python module installs itself from python/).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -106,11 +107,16 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 e-discovery, content conversion): it delivers the text of the TEXT, ATTDEF, ATTRIB and
 BLOCK entities of ASCII DXF drawings as a sequence of records.
 This package also holds the dxftext command, which prints the text of drawings as
-UTF-8, the plug-in's C headers, and a static host toolkit with its C++ headers, with
-pkg-config files and a CMake package for building hosts.")
+UTF-8, the Python module wqdxfrdr, which gives the same entities, fields and metadata
+to Python programs, the plug-in's C headers, and a static host toolkit with its C++
+headers, with pkg-config files and a CMake package for building hosts.")
 # Dependencies are worked out from the binaries by dpkg-shlibdeps (Debian's dpkg-dev):
 # dxftext's give libarchive13. A host built on the static toolkit links libarchive itself,
 # from libarchive-dev, which a plain user of dxftext does not need.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The Python module needs the interpreter it was built for, which no shared library names.
+if(WQ_PYTHON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${WQ_PYTHON_DEBIAN_DEPENDS}")
+endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libarchive-dev)
 include(CPack)

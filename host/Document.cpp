@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 
@@ -103,6 +104,25 @@ bool PluginLibrary::load(const std::string& path, std::string* error) {
     if (loadPlugin(&entries_, path.c_str(), message, sizeof message)) return true;
     *error = message;
     return false;
+}
+
+std::string findPlugin(const std::string& folder, const std::string& towardLibdir) {
+    constexpr const char* kFile = "libwqdxfrdr.so";
+    if (folder.empty()) return kFile;
+    for (const std::filesystem::path& candidate :
+         {std::filesystem::path(folder) / kFile,
+          std::filesystem::path(folder) / towardLibdir / kFile}) {
+        struct stat info;
+        if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+            // Written without the way up ("lib/python3/dist-packages/../.."): it is shown.
+            return candidate.lexically_normal().string();
+        }
+    }
+    return kFile;
+}
+
+const std::string* TextEntity::fieldValue() const {
+    return tag && kind != nullptr && std::strcmp(kind, "ATTRIB") == 0 ? value() : nullptr;
 }
 
 const char* statusName(DocumentStatus status) {

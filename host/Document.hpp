@@ -38,6 +38,12 @@ class PluginLibrary {
     Plugin entries_{};
 };
 
+// Where a host finds the plug-in: libwqdxfrdr.so in `folder` (the host's own, as in a
+// build folder), else in `folder`/`towardLibdir` (from where an installation puts the host
+// to its library folder: "../lib" for a program in bin/), else the bare file name, which
+// leaves the search to the dynamic loader.
+std::string findPlugin(const std::string& folder, const std::string& towardLibdir);
+
 // How a document is read.
 struct ReadOptions {
     // "auto": the code page the drawing's header names, converted to UTF-8; "raw": the
@@ -116,6 +122,10 @@ struct TextEntity {
                    ? &texts[static_cast<size_t>(valueText)]
                    : nullptr;
     }
+    // One field of a title block (or of any block reference): an ATTRIB's value, filed
+    // under its tag. Null for another kind, and for an ATTRIB without both; the value may
+    // be empty. dxftext --fields and the Python module's fields() list the same ones.
+    const std::string* fieldValue() const;
 };
 
 // One record as the plug-in delivered it, for hosts that want the raw view.

@@ -1,9 +1,13 @@
 #!/bin/sh
 # Installs the build under a fresh prefix and builds a host against it twice, through the
-# CMake package and through pkg-config; both must read the plug-in's text the same way.
-#   checkInstall.sh BUILD_DIR SOURCE_DIR LIBDIR C_COMPILER C++_COMPILER [EXTRA_FLAGS]
+# CMake package and through pkg-config; both must read the plug-in's text the same way, and
+# so must the Python module imported from the install.
+#   checkInstall.sh BUILD_DIR SOURCE_DIR LIBDIR C_COMPILER C++_COMPILER [EXTRA_FLAGS
+#                   [PYTHON_DIR [PYTHON_ENVIRONMENT]]]
+# PYTHON_DIR: where the module is installed under the prefix ("": no module to check);
+# PYTHON_ENVIRONMENT: NAME=VALUE words the interpreter needs to load it (sanitized builds).
 set -u
-build=$1; source=$2; libdir=$3; cc=$4; cxx=$5; extra=${6:-}
+build=$1; source=$2; libdir=$3; cc=$4; cxx=$5; extra=${6:-}; pydir=${7:-}; pyenv=${8:-}
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 prefix=$tmp/prefix
@@ -62,5 +66,27 @@ out=$("$tmp/cmake-build/consumer") || fail "the CMake consumer exited $?"
     fail "the pkg-config consumer does not build"
 out=$("$tmp/pc-consumer") || fail "the pkg-config consumer exited $?"
 [ "$out" = "$expected" ] || fail "the pkg-config consumer printed '$out'"
+
+# Debian's python3 imports the installed module, which finds the installed plug-in by
+# itself and reads the sample as dxftext does. From an empty folder, with nothing else on
+# its path, so that the build's module cannot stand in for it.
+if [ -n "$pydir" ]; then
+  [ -f "$prefix/$pydir/wqdxfrdr.pyi" ] || fail "the module's type stub is not installed beside it"
+  mkdir "$tmp/elsewhere"
+  out=$(cd "$tmp/elsewhere" && env $pyenv PYTHONPATH="$prefix/$pydir" PYTHONDONTWRITEBYTECODE=1 \
+        /usr/bin/python3 -c 'import sys, wqdxfrdr
+print(wqdxfrdr.__file__)
+print(wqdxfrdr.plugin_path)
+print(wqdxfrdr.text(sys.argv[1]))' "$source/samples/title_block.dxf" 2>&1) ||
+      fail "the installed module does not import or read: $out"
+  case $(echo "$out" | sed -n 1p) in
+    "$prefix/$pydir/wqdxfrdr."*) ;;
+    *) fail "python3 imported a module from outside the install: $out" ;;
+  esac
+  [ "$(echo "$out" | sed -n 2p)" = "$prefix/$libdir/libwqdxfrdr.so" ] ||
+      fail "the installed module took another plug-in: $(echo "$out" | sed -n 2p)"
+  [ "$(echo "$out" | sed 1,2d)" = "$("$prefix/bin/dxftext" "$source/samples/title_block.dxf")" ] ||
+      fail "the installed module reads the sample differently from dxftext"
+fi
 
 echo "install ok"

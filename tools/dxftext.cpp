@@ -235,14 +235,10 @@ int parseOptions(int argc, char** argv, Options* options) {
 std::string defaultPluginPath() {
     char self[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return "libwqdxfrdr.so";
-    const fs::path folder = fs::path(std::string(self, static_cast<size_t>(n))).parent_path();
-    for (const fs::path& candidate :
-         {folder / "libwqdxfrdr.so", folder / WQ_RELATIVE_LIBDIR / "libwqdxfrdr.so"}) {
-        std::error_code ignored;
-        if (fs::is_regular_file(candidate, ignored)) return candidate.string();
-    }
-    return "libwqdxfrdr.so";
+    if (n <= 0) return wqhost::findPlugin("", WQ_RELATIVE_LIBDIR);
+    return wqhost::findPlugin(
+        fs::path(std::string(self, static_cast<size_t>(n))).parent_path().string(),
+        WQ_RELATIVE_LIBDIR);
 }
 
 // Standard output and error in document order, whatever order the documents finish in:
@@ -625,9 +621,8 @@ void writeEntities(Document* document, const Options& options, const std::string
         if (options.format == Format::Jsonl) {
             appendEntityObject(&out, file, entity);
         } else if (options.fields || options.metadata) {
-            const std::string* value = entity.value();
-            if (options.fields && entity.tag && value != nullptr && (options.all || !value->empty()) &&
-                std::strcmp(entity.kind, "ATTRIB") == 0) {
+            const std::string* value = entity.fieldValue();
+            if (options.fields && value != nullptr && (options.all || !value->empty())) {
                 out += prefix;
                 out += *entity.tag;
                 out += '=';
