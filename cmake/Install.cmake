@@ -31,6 +31,7 @@ endforeach()
 set(WQ_HOST_HEADERS)
 foreach(name MallocServices Plugin Document input/MemoryStream input/FileStream
              input/StreamWatch input/ReadAll input/DrawingFiles input/BinaryDxf input/Archive
+             input/TemporaryFile
              drawing/Encoding
              drawing/MtextPlain drawing/TextEntityReader output/RecordLine output/Json
              drawing/Metadata)

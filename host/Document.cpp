@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -22,6 +21,7 @@
 #include "MallocServices.hpp"
 #include "MemoryStream.hpp"
 #include "StreamWatch.hpp"
+#include "TemporaryFile.hpp"
 #include "TextEntityReader.hpp"
 
 namespace wqhost {
@@ -75,21 +75,6 @@ bool readStreamInto(int fd, int64_t limit, StreamWatch* watch, std::string* out,
     }
     *error = std::strerror(errno);
     return false;
-}
-
-// Writes all `count` bytes; false, with errno's reason in *error, when it cannot.
-bool writeAll(int fd, const char* bytes, size_t count, std::string* error) {
-    while (count > 0) {
-        const ssize_t done = ::write(fd, bytes, count);
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) {
-            *error = std::string("cannot write its ASCII: ") + std::strerror(errno);
-            return false;
-        }
-        bytes += done;
-        count -= static_cast<size_t>(done);
-    }
-    return true;
 }
 
 }  // namespace
@@ -282,6 +267,9 @@ struct Document::State {
     bool nextHostEntity(TextEntity* entity);
     void finish();
 
+    // A small drawing in memory is read where it lies; a larger one through a buffer, so
+    // that the time allowed is looked at as it is read.
+    bool readInPlace() const { return memory && size <= static_cast<int64_t>(kHeaderPrefixBytes); }
     TextEntityReader::ReadFunction pluginBytesFrom(int64_t offset);
     void restartPlacer(int64_t offset);
     bool placeAt(int64_t offset);
@@ -410,7 +398,7 @@ bool Document::State::startHostReader() {
             return true;
         };
     }
-    if (memory && size <= static_cast<int64_t>(kHeaderPrefixBytes)) {
+    if (readInPlace()) {
         hostReader = std::make_unique<TextEntityReader>(TextEntityReader::overBytes(bytes, read));
         return true;
     }
@@ -510,9 +498,7 @@ void Document::State::restartPlacer(int64_t offset) {
     // The metadata comes from the host's own pass when there is one; the collector takes
     // a header read twice as once.
     read.metadata = options.pluginOnly ? &collector : nullptr;
-    // A small drawing is read where it lies; a larger one through a buffer, so that the
-    // time allowed is looked at as it is read.
-    placer = memory && size <= static_cast<int64_t>(kHeaderPrefixBytes)
+    placer = readInPlace()
                  ? std::make_unique<TextEntityReader>(TextEntityReader::overBytes(
                        std::string_view(bytes).substr(static_cast<size_t>(from.offset)), read))
                  : std::make_unique<TextEntityReader>(pluginBytesFrom(from.offset), read);
@@ -829,6 +815,10 @@ void Document::State::convertBinary(const BinaryDxfRead& read) {
     bool spilled = false;
     int64_t written = 0;
     std::string error;
+    auto cannotWrite = [&error] {
+        error = std::string("cannot write its ASCII: ") + std::strerror(errno);
+        return false;
+    };
     const BinaryDxfOutcome outcome = convertBinaryDxf(read, [&](const char* out, size_t count) {
         written += static_cast<int64_t>(count);
         if (written > kLargestDocument || watch.expired()) return false;
@@ -837,9 +827,7 @@ void Document::State::convertBinary(const BinaryDxfRead& read) {
             return true;
         }
         if (!spilled) {
-            const char* folder = std::getenv("TMPDIR");
-            asciiFd = ::open(folder != nullptr && *folder ? folder : "/tmp",
-                             O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+            asciiFd = openUnnamedTemporaryFile();
             if (asciiFd < 0) {
                 error = std::string("no temporary file for its ASCII: ") + std::strerror(errno);
                 return false;
@@ -847,9 +835,10 @@ void Document::State::convertBinary(const BinaryDxfRead& read) {
             spilled = true;
             head = std::move(bytes);  // the header scan's prefix
             bytes.clear();
-            if (!writeAll(asciiFd, head.data(), head.size(), &error)) return false;
+            if (!writeAllAt(asciiFd, head.data(), head.size(), 0)) return cannotWrite();
         }
-        return writeAll(asciiFd, out, count, &error);
+        return writeAllAt(asciiFd, out, count, written - static_cast<int64_t>(count)) ||
+               cannotWrite();
     });
     binary = outcome;
     if (watch.expired()) return end(DocumentStatus::Timeout, "the time allowed ran out");

@@ -430,7 +430,6 @@ class Feed {
                 if (takersWaiting_ > 0) ready_.notify_all();
                 if (ended_) return;
             }
-            if (stopping_) return;
         }
     }
 

@@ -78,18 +78,6 @@ std::string pathOf(struct archive_entry* entry) {
     return path != nullptr ? path : "";
 }
 
-bool writeAllAt(int fd, const char* bytes, size_t count, int64_t offset) {
-    while (count > 0) {
-        const ssize_t n = ::pwrite(fd, bytes, count, offset);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        count -= static_cast<size_t>(n);
-        offset += n;
-    }
-    return true;
-}
-
 // Where a member's bytes go as they come out: memory while they fit the limit, then an
 // unnamed file. Written at their offsets, so the file's own offset stays at its start and
 // a gap (a sparse member's hole) reads as zeros.
@@ -138,33 +126,6 @@ class MemberSink {
 };
 
 }  // namespace
-
-OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
-    if (this != &other) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = other.take();
-    }
-    return *this;
-}
-
-OpenFile::~OpenFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-int openUnnamedTemporaryFile() {
-    const char* folder = std::getenv("TMPDIR");
-    if (folder == nullptr || *folder == '\0') folder = "/tmp";
-    const int fd = ::open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
-    // A file system without unnamed files: tmpfile() removes the name it makes at once.
-    std::FILE* file = std::tmpfile();
-    if (file == nullptr) return -1;
-    const int copy = ::fcntl(fileno(file), F_DUPFD_CLOEXEC, 0);
-    const int saved = errno;
-    std::fclose(file);
-    errno = saved;
-    return copy;
-}
 
 bool isArchiveName(const std::string& name) {
     for (const char* suffix : kArchiveSuffixes) {

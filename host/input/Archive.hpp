@@ -10,35 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "TemporaryFile.hpp"
+
 struct archive;
 struct archive_entry;
 
 namespace wqhost {
-
-// A file descriptor, closed when it goes unless taken.
-class OpenFile {
-  public:
-    OpenFile() = default;
-    explicit OpenFile(int fd) : fd_(fd) {}
-    OpenFile(OpenFile&& other) noexcept : fd_(other.take()) {}
-    OpenFile& operator=(OpenFile&& other) noexcept;
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    ~OpenFile();
-    int get() const { return fd_; }
-    int take() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_ = -1;
-};
-
-// A new file in $TMPDIR (else /tmp) that has no name, so nothing is left behind whatever
-// ends the process; -1 with errno set when none can be made.
-int openUnnamedTemporaryFile();
 
 // What a name says, in any case. Archives: .zip, .tar, .tgz, .tar.gz, .tar.bz2, .tbz2,
 // .tar.xz, .txz, .tar.zst, .7z.
