@@ -28,12 +28,32 @@ const wqhost::PluginLibrary& plugin() {
     return *loaded;
 }
 
+ReadOptions options(bool pluginOnly, bool strict = false) {
+    ReadOptions chosen;
+    chosen.pluginOnly = pluginOnly;
+    chosen.strict = strict;
+    return chosen;
+}
+
+// A file that is gone when the test is, however it ends.
+struct TempFile {
+    explicit TempFile(const std::string& bytes) : path(wqtest::writeTempFile(bytes)) {}
+    ~TempFile() { std::remove(path.c_str()); }
+    const std::string path;
+};
+
 Document fromBody(const std::string& body, ReadOptions options = ReadOptions()) {
     const std::string bytes = "0\nSECTION\n2\nENTITIES\n" + body + "0\nENDSEC\n0\nEOF\n";
     return Document::fromBytes(plugin(), "d", bytes, options);
 }
 
-// Every entity as "kind:text|text".
+std::string joined(const Lines& texts) {
+    std::string line;
+    for (size_t i = 0; i < texts.size(); ++i) line += (i ? "|" : "") + texts[i];
+    return line;
+}
+
+// Every entity as "kind:text|text", numbered on from alreadyRead.
 Lines readAll(Document& document, int64_t alreadyRead = 0) {
     Lines out;
     wqhost::TextEntity entity;
@@ -44,9 +64,7 @@ Lines readAll(Document& document, int64_t alreadyRead = 0) {
         // The host's reader reads the plug-in's kinds too, where the plug-in did not.
         EXPECT_TRUE(!entity.fromPlugin ||
                     kind == "TEXT" || kind == "ATTDEF" || kind == "ATTRIB" || kind == "BLOCK");
-        std::string line = kind + ":";
-        for (size_t i = 0; i < entity.texts.size(); ++i) line += (i ? "|" : "") + entity.texts[i];
-        out.push_back(line);
+        out.push_back(kind + ":" + joined(entity.texts));
     }
     return out;
 }
@@ -57,9 +75,7 @@ TEST(Document, PluginEntitiesComeFirstThenTheHostsInFileOrder) {
     EXPECT_EQ(readAll(document), (Lines{"TEXT:plain", "MTEXT:first note", "DIMENSION: TYP"}));
     EXPECT_EQ(document.status(), DocumentStatus::Ok);
     EXPECT_TRUE(document.entities() == 3 && document.texts() == 3);
-    ReadOptions pluginOnly;
-    pluginOnly.pluginOnly = true;
-    Document only = fromBody("0\nMTEXT\n1\nx\n", pluginOnly);
+    Document only = fromBody("0\nMTEXT\n1\nx\n", options(true));
     EXPECT_TRUE(readAll(only).empty());
 }
 
@@ -75,9 +91,7 @@ TEST(Document, RecoveredTextsJoinTheEntityTheyBelongTo) {
     EXPECT_EQ(readAll(document), (Lines{"TEXT:before|after", "TEXT:next", "TEXT:last"}));
     EXPECT_EQ(document.status(), DocumentStatus::Recovered);
     EXPECT_EQ(document.recoveries(), 101);
-    ReadOptions strict;
-    strict.strict = true;
-    Document stopped = fromBody(body, strict);
+    Document stopped = fromBody(body, options(false, true));
     EXPECT_TRUE(readAll(stopped).empty());
     EXPECT_EQ(stopped.status(), DocumentStatus::Failed);
     EXPECT_NE(stopped.message().find("--strict"), std::string::npos);
@@ -89,18 +103,15 @@ TEST(Document, RetriesEndWhenTheStreamStopsMoving) {
     std::string filler;
     while (filler.size() < (256u << 10)) filler += "0\nLINE\n8\n0\n10\n1.0\n";
     const std::string head = "0\nSECTION\n2\nENTITIES\n0\nTEXT\n1\nfirst\n" + filler + "0\nTEXT\n";
-    const std::string path = wqtest::writeTempFile(head + "1\nsecond\n0\nENDSEC\n0\nEOF\n");
+    const TempFile file(head + "1\nsecond\n0\nENDSEC\n0\nEOF\n");
     // The plug-in's entities alone: by default the host's reader would read on after it.
-    ReadOptions pluginOnly;
-    pluginOnly.pluginOnly = true;
-    Document document = Document::open(plugin(), path, pluginOnly);
+    Document document = Document::open(plugin(), file.path, options(true));
     wqhost::TextEntity entity;
     ASSERT_TRUE(document.next(&entity));
     EXPECT_EQ(entity.texts, Lines{"first"});
-    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(head.size())), 0);
+    ASSERT_EQ(::truncate(file.path.c_str(), static_cast<off_t>(head.size())), 0);
     readAll(document, 1);
     EXPECT_EQ(document.status(), DocumentStatus::Failed);
-    std::remove(path.c_str());
 }
 
 // A reader that stops before the end (here: BLOCKS and ENTITIES each end with a layer named
@@ -119,10 +130,7 @@ TEST(Document, WhatTheReaderDoesNotReachTheHostReads) {
     EXPECT_EQ(document.recoveries(), 0);
     EXPECT_NE(document.message().find("stopped before the end"), std::string::npos);
     for (bool strict : {false, true}) {
-        ReadOptions exact;
-        exact.pluginOnly = !strict;
-        exact.strict = strict;
-        Document plain = Document::fromBytes(plugin(), "s", drawing, exact);
+        Document plain = Document::fromBytes(plugin(), "s", drawing, options(!strict, strict));
         EXPECT_EQ(readAll(plain), Lines{});
         EXPECT_TRUE(plain.status() == DocumentStatus::Failed && plain.salvaged() == 0);
     }
@@ -133,7 +141,8 @@ TEST(Document, RecordViewCodePageAndRawBytes) {
     std::string kinds;
     wqhost::RawRecord record;
     while (records.nextRecord(&record)) {
-        kinds += std::to_string(record.kind) + (record.bytes.empty() ? "" : "=" + record.bytes) + " ";
+        kinds += std::to_string(record.kind) + (record.bytes.empty() ? "" : "=") + record.bytes;
+        kinds += " ";
     }
     EXPECT_EQ(kinds, "38 41=A 48 1 ");  // the plug-in's own, up to the end of the document
     EXPECT_EQ(records.status(), DocumentStatus::Ok);
@@ -154,11 +163,10 @@ TEST(Document, RecordViewCodePageAndRawBytes) {
     late += bytes.substr(bytes.find("9\n$DWG"));
     late.replace(late.find("ANSI_1252"), 9, "ANSI_1251");
     for (const std::string& drawing : {late, late + std::string(256u << 10, '\n')}) {
-        const std::string path = wqtest::writeTempFile(drawing);
-        Document file = Document::open(plugin(), path, ReadOptions());
+        const TempFile path(drawing);
+        Document file = Document::open(plugin(), path.path, ReadOptions());
         EXPECT_EQ(readAll(file), Lines{"TEXT:M\xd1\x8c" "de"});
         EXPECT_EQ(file.encoding().codePage, "CP1251");
-        std::remove(path.c_str());
     }
 }
 
@@ -189,38 +197,24 @@ TEST(Document, ProblemsWithTheFileAreStatusesNotErrors) {
 
 // --- what names each entity -----------------------------------------------------------
 
-// An entity as "KIND layer handle block space tag insert position: texts", "-" for what
-// is not known.
-std::string describe(const wqhost::TextEntity& e) {
-    auto name = [](const std::optional<std::string>& v) { return v ? *v : std::string("-"); };
-    std::string line = std::string(e.kind ? e.kind : "null") + " " + name(e.layer) + " " +
-                       name(e.handle) + " " + name(e.block) + " " + (e.space ? e.space : "-") +
-                       " " + name(e.tag) + " " +
-                       (e.insert ? name(e.insert->handle) + "/" + name(e.insert->block) : "-");
-    if (e.position) {
-        char point[96];
-        std::snprintf(point, sizeof point, " (%g,%g,%g)", (*e.position)[0], (*e.position)[1],
-                      (*e.position)[2]);
-        line += point;
-    } else {
-        line += " -";
-    }
-    line += ":";
-    for (size_t i = 0; i < e.texts.size(); ++i) line += (i ? "|" : "") + e.texts[i];
-    if (const std::string* value = e.value()) line += " =" + *value;
-    return line;
-}
-
+// Each entity as "KIND layer handle block space tag insert position:texts =value", "-" for
+// what is not known.
 Lines describeAll(Document& document) {
+    auto name = [](const std::optional<std::string>& v) { return v ? *v : std::string("-"); };
     Lines out;
-    wqhost::TextEntity entity;
-    while (document.next(&entity)) out.push_back(describe(entity));
-    return out;
-}
-
-std::string withCrLf(const std::string& lf) {
-    std::string out;
-    for (char c : lf) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    wqhost::TextEntity e;
+    while (document.next(&e)) {
+        char point[96] = " -";
+        if (e.position) {
+            const auto& p = *e.position;
+            std::snprintf(point, sizeof point, " (%g,%g,%g)", p[0], p[1], p[2]);
+        }
+        out.push_back(std::string(e.kind ? e.kind : "null") + " " + name(e.layer) + " " +
+                      name(e.handle) + " " + name(e.block) + " " + (e.space ? e.space : "-") +
+                      " " + name(e.tag) + " " +
+                      (e.insert ? name(e.insert->handle) + "/" + name(e.insert->block) : "-") +
+                      point + ":" + joined(e.texts) + (e.value() ? " =" + *e.value() : ""));
+    }
     return out;
 }
 
@@ -228,15 +222,12 @@ std::string withCrLf(const std::string& lf) {
 // different layers, paper space, an ATTRIB with no INSERT before it, and MTEXT: every
 // entity is named from its own groups, never from a neighbour's with the same texts.
 const char* const kNamedDrawing =
-    "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1015\n0\nENDSEC\n"
-    "0\nSECTION\n2\nBLOCKS\n"
+    "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1015\n0\nENDSEC\n0\nSECTION\n2\nBLOCKS\n"
     "0\nBLOCK\n5\n1A\n8\n0\n2\nFRAME\n70\n2\n10\n0\n20\n0\n30\n0\n3\nFRAME\n1\n\n"
     "0\nTEXT\n5\n1B\n8\nL1\n10\n1\n20\n2\n30\n0\n1\nsame\n"
     "0\nATTDEF\n5\n1C\n8\nTB\n10\n3\n20\n4\n1\nA-000\n3\nNumber?\n2\nDWGNO\n"
-    "0\nENDBLK\n5\n1D\n8\n0\n"
-    "0\nTEXT\n5\n1E\n8\nL9\n10\n0\n20\n0\n1\nloose\n"
-    "0\nENDSEC\n"
-    "0\nSECTION\n2\nENTITIES\n"
+    "0\nENDBLK\n5\n1D\n8\n0\n0\nTEXT\n5\n1E\n8\nL9\n10\n0\n20\n0\n1\nloose\n"
+    "0\nENDSEC\n0\nSECTION\n2\nENTITIES\n"
     "0\nTEXT\n5\n2A\n8\nL2\n67\n1\n10\n5\n20\n6\n30\n7\n1\nsame\n"
     "0\nTEXT\n5\n2B\n8\nL3\n10\n5\n20\n6\n30\n7\n1\nsame\n"
     "0\nINSERT\n5\n2C\n8\nTB\n66\n1\n2\nFRAME\n10\n100\n20\n50\n30\n0\n"
@@ -248,32 +239,28 @@ const char* const kNamedDrawing =
     "0\nENDSEC\n0\nEOF\n";
 
 const Lines kNamedEntities = {
-    "BLOCK 0 1A FRAME - - - (0,0,0):FRAME|",
-    "TEXT L1 1B FRAME - - - (1,2,0):same",
-    "ATTDEF TB 1C FRAME - DWGNO - (3,4,0):A-000|DWGNO =A-000",
-    "TEXT L9 1E - - - - (0,0,0):loose",
-    "TEXT L2 2A - paper - - (5,6,7):same",
-    "TEXT L3 2B - model - - (5,6,7):same",
+    "BLOCK 0 1A FRAME - - - (0,0,0):FRAME|", "TEXT L1 1B FRAME - - - (1,2,0):same",
+    "ATTDEF TB 1C FRAME - DWGNO - (3,4,0):A-000|DWGNO =A-000", "TEXT L9 1E - - - - (0,0,0):loose",
+    "TEXT L2 2A - paper - - (5,6,7):same", "TEXT L3 2B - model - - (5,6,7):same",
     "ATTRIB TB 2D - model DWGNO 2C/FRAME (103,54,0):A-101|DWGNO =A-101",
     "ATTRIB TB 2E - model BY 2C/FRAME -:K.T.|BY =K.T.",
     "ATTRIB TB 30 - model LOST - (1,2,0):orphan|LOST =orphan",
     "MTEXT M 31 - paper - - (9,8,0):note"};
 
 TEST(DocumentNames, EachEntityIsNamedFromItsOwnGroupsFromMemoryAndFromAFile) {
-    for (const std::string& drawing : {std::string(kNamedDrawing), withCrLf(kNamedDrawing)}) {
+    std::string crLf;
+    for (const char* c = kNamedDrawing; *c; ++c) crLf += *c == '\n' ? "\r\n" : std::string(1, *c);
+    for (const std::string& drawing : {std::string(kNamedDrawing), crLf}) {
         Document memory = Document::fromBytes(plugin(), "n", drawing, ReadOptions());
         EXPECT_EQ(describeAll(memory), kNamedEntities);
         ASSERT_TRUE(memory.metadata().acadver);
         EXPECT_EQ(*memory.metadata().acadver, "AC1015");
         // Past the size read whole, a file is read through its stream, and the names
         // through a reader of their own.
-        const std::string path = wqtest::writeTempFile(drawing + std::string(300u << 10, '\n'));
-        Document file = Document::open(plugin(), path, ReadOptions());
+        const TempFile path(drawing + std::string(300u << 10, '\n'));
+        Document file = Document::open(plugin(), path.path, ReadOptions());
         EXPECT_EQ(describeAll(file), kNamedEntities);
-        std::remove(path.c_str());
-        ReadOptions pluginOnly;
-        pluginOnly.pluginOnly = true;
-        Document only = Document::fromBytes(plugin(), "n", drawing, pluginOnly);
+        Document only = Document::fromBytes(plugin(), "n", drawing, options(true));
         EXPECT_EQ(describeAll(only).size(), kNamedEntities.size() - 1);
         EXPECT_TRUE(only.metadata().acadver) << "the metadata is read without the host's pass";
     }
@@ -312,9 +299,7 @@ TEST(DocumentNames, MetadataFromTheHeaderAndTheDrawingProperties) {
         "modified=2024-02-29T18:00:00Z;last_saved_by=kt;units=millimeters;title=Riverside;"
         "author=K. Tanaka;keywords=library;revision=3;Phase:D\xc3\xa9sign;Client:City;Sheet:A-101;";
     for (bool pluginOnly : {false, true}) {
-        ReadOptions options;
-        options.pluginOnly = pluginOnly;
-        Document document = Document::fromBytes(plugin(), "m", drawing, options);
+        Document document = Document::fromBytes(plugin(), "m", drawing, options(pluginOnly));
         describeAll(document);
         EXPECT_EQ(keys(document.metadata()), expected) << pluginOnly;
     }
@@ -334,9 +319,7 @@ TEST(DocumentNames, EntitiesDeliveredTwiceAreNamedWhereTheyStand) {
         "0\nSECTION\n2\nBLOCKS\n0\nBLOCK\n8\nB\n2\nBL\n1\n\n0\nTEXT\n5\nA1\n8\nIN\n1\nx\n"
         "0\nENDBLK\n0\nENDSEC \n0\nSECTION\n2\nENTITIES\n0\nTEXT\n5\nB1\n8\nOUT\n1\nx\n"
         "0\nTEXT\n5\nB2\n8\nOUT2\n1\ny\n0\nENDSEC\n0\nEOF\n";
-    ReadOptions pluginOnly;
-    pluginOnly.pluginOnly = true;
-    Document document = Document::fromBytes(plugin(), "q", drawing, pluginOnly);
+    Document document = Document::fromBytes(plugin(), "q", drawing, options(true));
     const Lines once = {"BLOCK B - BL - - - -:BL|", "TEXT IN A1 BL - - - -:x",
                         "TEXT OUT B1 - model - - -:x", "TEXT OUT2 B2 - model - - -:y"};
     Lines twice = once;
@@ -352,15 +335,15 @@ TEST(DocumentNames, EntitiesDeliveredTwiceAreNamedWhereTheyStand) {
 // Bad input changes no text: what cannot be known is left unknown.
 TEST(DocumentNames, BadNamesAndCoordinatesAreUnknownAndTheTextsStay) {
     const std::string huge(1u << 20, 'F');
-    const std::string body = "0\nTEXT\n5\n" + huge + "\n8\nbad\xff" + "\n10\n1e999\n20\n2\n1\nkept\n" +
-                             "0\nTEXT\n5\n" + huge + "\n5\n7\n10\n--1\n20\n2\n1\nkept too\n";
+    const std::string body = "0\nTEXT\n5\n" + huge + "\n8\nbad\xff" + "\n10\n1e999\n20\n2\n1\n" +
+                             "kept\n0\nTEXT\n5\n" + huge + "\n5\n7\n10\n--1\n20\n2\n1\nkept too\n";
     // A drawing from AutoCAD 2007 on is UTF-8: the byte 0xFF cannot be in it.
     const std::string utf8 = "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1021\n0\nENDSEC\n";
     Document document = Document::fromBytes(
         plugin(), "b", utf8 + "0\nSECTION\n2\nENTITIES\n" + body + "0\nENDSEC\n0\nEOF\n",
         ReadOptions());
-    EXPECT_EQ(describeAll(document),
-              (Lines{"TEXT bad\xef\xbf\xbd - - model - - -:kept", "TEXT - - - model - - -:kept too"}));
+    EXPECT_EQ(describeAll(document), (Lines{"TEXT bad\xef\xbf\xbd - - model - - -:kept",
+                                            "TEXT - - - model - - -:kept too"}));
     // The first of each group counts; a number too small for a double is 0, a second sign
     // makes no number.
     Document numbers = fromBody(
