@@ -3,6 +3,7 @@ block, space, tag, insert and position, checked against a group reader of this s
     /usr/bin/python3 checkFields.py DXFTEXT SOURCE_DIR"""
 
 import codecs
+import collections
 import glob
 import json
 import math
@@ -12,12 +13,12 @@ import subprocess
 import sys
 
 PLUGIN_KINDS = ("TEXT", "ATTDEF", "ATTRIB", "BLOCK")
-HOST_KINDS = ("MTEXT", "MULTILEADER", "DIMENSION", "ARCALIGNEDTEXT", "ACAD_TABLE", "RTEXT")
+ALL_KINDS = ("MTEXT", "MULTILEADER", "DIMENSION", "ARCALIGNEDTEXT", "ACAD_TABLE", "RTEXT") \
+    + PLUGIN_KINDS
 FIELDS = ("kind", "layer", "handle", "block", "space", "tag", "insert", "position")
 NUMBER = re.compile(rb"[ \t]*[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?[ \t]*")
 READ = (b"BLOCKS", b"ENTITIES")  # the sections the plug-in reads
 ESCAPE = re.compile(r"\\U\+([0-9A-Fa-f]{4})")
-
 failures = []
 
 
@@ -25,43 +26,32 @@ def fail(file, message):
     failures.append(f"{file}: {message}")
 
 
-def read_groups(data):
-    """The drawing's lines (LF or CR LF) and its groups as (code, value, index of the code
-    line), up to the first code line that is not a number."""
-    lines = [line[:-1] if line.endswith(b"\r") else line for line in data.split(b"\n")]
-    groups = []
-    for at in range(0, len(lines) - 1, 2):
-        try:
-            groups.append((int(lines[at]), lines[at + 1], at))
-        except ValueError:
-            break
-    return lines, groups
-
-
 def position(first):
     values = [first.get(10), first.get(20), first.get(30, b"0")]
     if None in values or not all(NUMBER.fullmatch(value) for value in values):
         return None
-    numbers = [float(value) for value in values]
-    return numbers if all(map(math.isfinite, numbers)) else None
+    return [float(v) for v in values] if all(math.isfinite(float(v)) for v in values) else None
 
 
 def read_drawing(data, encoding):
     """The entities of the drawing's BLOCKS and ENTITIES sections in file order, each with
     the fields dxftext should give it; and whether the plug-in, which looks for section
     frames line by line rather than group by group, finds the sections where they are."""
-    lines, groups = read_groups(data)
+    lines = [line[:-1] if line.endswith(b"\r") else line for line in data.split(b"\n")]
 
     def text(raw):
-        if raw is None:
-            return None
-        return ESCAPE.sub(lambda m: chr(int(m[1], 16)), raw.decode(encoding, "replace"))
+        return None if raw is None else \
+            ESCAPE.sub(lambda m: chr(int(m[1], 16)), raw.decode(encoding, "replace"))
 
     def after_zero(at):  # the line before reads "0", and a line-by-line search takes it for a code
         return at > 0 and lines[at - 1].strip(b" ") == b"0"
 
-    objects = []  # (name, first value of each code, index of its code line)
-    for code, value, at in groups:
+    objects = []  # (name, first value of each code, index of its code line), up to a bad code
+    for at in range(0, len(lines) - 1, 2):
+        try:
+            code, value = int(lines[at]), lines[at + 1]
+        except ValueError:
+            break
         if code == 0:
             objects.append((value, {}, at))
         elif objects:
@@ -80,19 +70,16 @@ def read_drawing(data, encoding):
             framed &= section not in READ or (name == word and not after_zero(at)
                                               and section not in opened)
             opened.append(section)
-            continue
-        if word == b"ENDSEC":
+        elif word == b"ENDSEC":
             framed &= section not in READ or (name == word and not after_zero(at))
             section = None
-            continue
-        if section not in READ:
+        if word in (b"SECTION", b"ENDSEC") or section not in READ:
             continue
         # The host takes the blanks off a name; the plug-in reads only a name written bare.
         kind = {"MLEADER": "MULTILEADER"}.get(word.decode("latin-1"), word.decode("latin-1"))
         if kind in PLUGIN_KINDS and name != word:
             kind = name.decode("latin-1")
-        if kind == "BLOCK":
-            block = first.get(2)
+        block = first.get(2) if kind == "BLOCK" else block
         in_blocks = section == b"BLOCKS"
         entities.append({
             "kind": kind, "layer": text(first.get(8)), "handle": text(first.get(5)),
@@ -102,8 +89,7 @@ def read_drawing(data, encoding):
             "tag": text(first.get(2)) if kind in ("ATTRIB", "ATTDEF") else None,
             "insert": insert if kind == "ATTRIB" else None,
             "position": position(first), "in_blocks": in_blocks})
-        if kind == "ENDBLK":
-            block = None
+        block = None if kind == "ENDBLK" else block
         # An INSERT's attributes are the ATTRIBs right after it, up to its SEQEND.
         if kind == "INSERT":
             insert = {"handle": text(first.get(5)), "block": text(first.get(2))}
@@ -118,18 +104,11 @@ def fields(entity):
     return {key: entity[key] for key in FIELDS}
 
 
-def subsequence(wanted, drawn):
-    """True when `wanted` appears in `drawn` in order, each item equal to one of it."""
-    remaining = iter(drawn)
-    return all(any(item == other for other in remaining) for item in wanted)
-
-
 def check_document(file, objects, closing, counts):
     """Checks one document's entity objects against the drawing; adds to `counts` how many
     were held to a drawing entity by handle and by order."""
     # Names are compared as dxftext gives them, in UTF-8, from the code page it read the
-    # drawing in; Python knows the code pages drawings name, and Latin-1 keeps ASCII names
-    # comparable for one it does not.
+    # drawing in; Latin-1 keeps ASCII names comparable for one Python does not know.
     encoding = closing.get("metadata", {}).get("encoding") or "CP1252"
     try:
         codecs.lookup(encoding)
@@ -137,41 +116,39 @@ def check_document(file, objects, closing, counts):
         encoding = "latin-1"
     with open(file, "rb") as stream:
         drawing, framed = read_drawing(stream.read(), encoding)
-    by_handle = {}
+    by_handle = collections.defaultdict(list)
     for entity in drawing:
-        by_handle.setdefault(entity["handle"], []).append(fields(entity))
+        by_handle[entity["handle"]].append(fields(entity))
     for number, entity in enumerate(objects, 1):
         # The host's reader also reads the plug-in's kinds the plug-in did not deliver.
-        kinds = PLUGIN_KINDS if entity["source"] == "plugin" else HOST_KINDS + PLUGIN_KINDS
+        kinds = PLUGIN_KINDS if entity["source"] == "plugin" else ALL_KINDS
         if entity["entity"] != number or entity["kind"] not in kinds:
             fail(file, f"entity {number} is numbered or named wrongly: {entity}")
-        # Each is one of the drawing's entities with its handle, or one of those without a
-        # handle when it has none. Handles are unique in a sound drawing; in one that
-        # repeats them any entity of the handle will do.
-        candidates = by_handle.get(entity["handle"], [])
-        if fields(entity) not in candidates:
+        # One of the drawing's entities with its handle (any of them where a drawing
+        # repeats handles), or one of those without a handle when it has none.
+        if fields(entity) not in by_handle[entity["handle"]]:
             fail(file, f"entity {number} {fields(entity)} is not in the drawing; with its "
-                       f"handle there: {candidates[:3]}")
+                       f"handle there: {by_handle[entity['handle']][:3]}")
         counts["handle"] += entity["handle"] is not None
     # Held by order, which needs no handle. The host's entities come in file order, those
     # with text, whatever became of the plug-in's reading.
     host = [fields(e) for e in objects if e["source"] == "host"]
-    if not subsequence(host, [fields(e) for e in drawing
-                              if e["kind"] in HOST_KINDS + PLUGIN_KINDS]):
+    remaining = iter([fields(e) for e in drawing if e["kind"] in ALL_KINDS])
+    if not all(any(item == other for other in remaining) for item in host):
         fail(file, "the host's entities are not the drawing's, in its order")
     counts["order"] += len(host)
     # Each entity once, whoever read it: the plug-in's kinds of the whole output are the
     # drawing's, none twice and none lost, in every document read to its end.
     if closing["status"] in ("ok", "recovered"):
-        given = sorted(map(repr, (fields(e) for e in objects if e["kind"] in PLUGIN_KINDS)))
-        drawn = sorted(map(repr, (fields(e) for e in drawing if e["kind"] in PLUGIN_KINDS)))
+        given, drawn = (collections.Counter(repr(fields(e)) for e in group
+                                            if e["kind"] in PLUGIN_KINDS)
+                        for group in (objects, drawing))
         if given != drawn:
-            extra = sorted(set(given) - set(drawn)) or [g for g in given if given.count(g) > drawn.count(g)]
-            lost = sorted(set(drawn) - set(given)) or [d for d in drawn if drawn.count(d) > given.count(d)]
-            fail(file, f"not each entity once: {len(given)} given, {len(drawn)} drawn; "
-                       f"more than drawn: {extra[:2]}; lost: {lost[:2]}")
+            fail(file, f"not each entity once: {given.total()} given, {drawn.total()} drawn; "
+                       f"more than drawn: {list((given - drawn).elements())[:2]}; "
+                       f"lost: {list((drawn - given).elements())[:2]}")
         counts["once"] += 1
-    # The plug-in's are the drawing's own, BLOCKS before ENTITIES, each once: in a document
+    # The plug-in's are the drawing's own, BLOCKS before ENTITIES, each once, in a document
     # read to its end whose sections the plug-in finds where they are. Elsewhere BLOCKS may
     # run on into ENTITIES, whose entities then come twice, or a section never closed gives
     # nothing.
@@ -189,13 +166,17 @@ def check_document(file, objects, closing, counts):
     counts["order"] += len(plugin)
 
 
-def run(tool, files):
-    """Every document's entity objects and closing object, by file."""
+def main():
+    tool, source = sys.argv[1:3]
+    drawings = os.path.join(source, "tests", "drawings")
+    corpus = os.path.join(source, "..", "shared", "corpus", "real")
+    corpus_files = sorted(glob.glob(os.path.join(corpus, "*.dxf")))
+    files = sorted(glob.glob(os.path.join(source, "samples", "*.dxf"))) + \
+        sorted(glob.glob(os.path.join(drawings, "*.dxf"))) + corpus_files
     result = subprocess.run([tool, "-q", "--jobs", "2", "-f", "jsonl", *files],
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    documents = {file: ([], None) for file in files}
-    for line in result.stdout.decode("utf-8").splitlines():
-        item = json.loads(line)
+    documents = {file: ([], None) for file in files}  # entity objects, closing object
+    for item in map(json.loads, result.stdout.decode("utf-8").splitlines()):
         objects, closing = documents[item["file"]]
         if closing is not None:
             fail(item["file"], "output after the document's closing object")
@@ -207,27 +188,16 @@ def run(tool, files):
               if closing is None or closing["status"] not in ("ok", "recovered")]
     if result.returncode != (1 if unread else 0):
         fail(tool, f"exited {result.returncode} with {len(unread)} documents not read")
-    return documents
 
-
-def main():
-    tool, source = sys.argv[1:3]
-    drawings = os.path.join(source, "tests", "drawings")
-    corpus = os.path.join(source, "..", "shared", "corpus", "real")
-    corpus_files = sorted(glob.glob(os.path.join(corpus, "*.dxf")))
-    files = sorted(glob.glob(os.path.join(source, "samples", "*.dxf"))) + \
-        sorted(glob.glob(os.path.join(drawings, "*.dxf"))) + corpus_files
-    documents = run(tool, files)
-    counts = {"handle": 0, "order": 0, "once": 0}
-    corpus_counts, corpus_entities = {"handle": 0, "order": 0, "once": 0}, 0
+    counts = {group: collections.Counter(handle=0, order=0, once=0, entities=0)
+              for group in ("project drawings", "shared corpus")}
     for file, (objects, closing) in documents.items():
         if closing is None:
             fail(file, "no closing object")
             continue
-        in_corpus = file in corpus_files
-        check_document(file, objects, closing, corpus_counts if in_corpus else counts)
-        corpus_entities += len(objects) if in_corpus else 0
-
+        group = counts["shared corpus" if file in corpus_files else "project drawings"]
+        check_document(file, objects, closing, group)
+        group["entities"] += len(objects)
     # The project's drawings, each against the objects it must give, in full.
     for file in sorted(glob.glob(os.path.join(drawings, "fields_*.dxf"))):
         expected = file[:-len(".dxf")] + ".expected"
@@ -244,18 +214,16 @@ def main():
         if len(got) != len(want):
             fail(file, f"{len(got)} entities, {len(want)} expected")
 
-    print(f"project drawings: {counts['handle']} entities held to the drawing by handle, "
-          f"{counts['order']} by order, {counts['once']} documents give each entity once")
-    if corpus_files:
-        print(f"shared corpus: {corpus_entities} entities in {len(corpus_files)} drawings, "
-              f"{corpus_counts['handle']} held by handle, {corpus_counts['order']} by order, "
-              f"{corpus_counts['once']} documents give each entity once")
-        # Most of the corpus must be held to its drawings, or the checks above prove little.
-        if corpus_counts["handle"] < 0.9 * corpus_entities or \
-                corpus_counts["order"] < 0.8 * corpus_entities:
-            fail(corpus, "too few entities checked")
-    else:
-        print("no shared corpus: its drawings are skipped")
+    for group, count in counts.items():
+        print(f"{group}: {count['entities']} entities, {count['handle']} held to the drawing by "
+              f"handle, {count['order']} by order, {count['once']} documents give each once"
+              if count["entities"] or group != "shared corpus" else
+              "no shared corpus: its drawings are skipped")
+    # Most of the corpus must be held to its drawings, or the checks above prove little.
+    corpus_count = counts["shared corpus"]
+    if corpus_count["handle"] < 0.9 * corpus_count["entities"] or \
+            corpus_count["order"] < 0.8 * corpus_count["entities"]:
+        fail(corpus, "too few entities checked")
     for failure in failures[:40]:
         print("FAIL:", failure)
     if len(failures) > 40:
