@@ -30,17 +30,15 @@ struct Lines {
         EXPECT_TRUE(host.poolBlocksLive() == 0 && host.closes == host.opens);
     }
     // A line must be terminated within the buffer; a failed read must not move.
-    Line read() {
-        const int32_t before = lines->position(lines);
-        const int32_t length = lines->readLine(lines, buffer, kSize);
-        EXPECT_TRUE(length < 0 ? lines->position(lines) == before
-                               : length < kSize && buffer[length] == '\0');
-        return Line{length, length < 0 ? "" : buffer, lines->position(lines),
-                    lines->lineStart(lines)};
-    }
-    void expect(std::vector<Line> expected) {
+    void expect(const std::vector<Line>& expected) {
         ASSERT_NE(lines, nullptr);
-        for (const Line& line : expected) EXPECT_EQ(read(), line);
+        for (const Line& want : expected) {
+            const int32_t before = lines->position(lines);
+            const int32_t n = lines->readLine(lines, buffer, kSize);
+            EXPECT_TRUE(n < 0 ? lines->position(lines) == before : n < kSize && buffer[n] == '\0');
+            EXPECT_EQ(Line(n, n < 0 ? "" : buffer, lines->position(lines), lines->lineStart(lines)),
+                      want);
+        }
     }
     FakeHost host;
     DxfFileStrmIo* lines;
@@ -57,50 +55,41 @@ std::string patterned(int32_t length) {
 TEST(LineStream, EveryKindOfLineEndWithTheOffsetAfterEachLine) {
     const std::string full = patterned(kSize - 1);  // the CR is the last byte of a block
     const std::string fits = patterned(kSize - 2);  // the CR LF pair fits in the block
-    const struct {
-        const char* name;
-        std::string document;
-        std::vector<Line> lines;
-    } cases[] = {
-        {"LF",
-         "abc\nde\n\nf\n",
-         {{3, "abc", 4, 0}, {2, "de", 7, 4}, {0, "", 8, 7}, {1, "f", 10, 8}}},
-        {"CR LF", "abc\r\n\r\ndef\n", {{3, "abc", 5, 0}, {0, "", 7, 5}, {3, "def", 11, 7}}},
-        {"CR only", "abc\rdef\r", {{3, "abc", 4, 0}, {3, "def", 8, 4}}},
+    const std::pair<std::string, std::vector<Line>> cases[] = {
+        {"abc\nde\n\nf\n", {{3, "abc", 4, 0}, {2, "de", 7, 4}, {0, "", 8, 7}, {1, "f", 10, 8}}},
+        {"abc\r\n\r\ndef\n", {{3, "abc", 5, 0}, {0, "", 7, 5}, {3, "def", 11, 7}}},
+        {"abc\rdef\r", {{3, "abc", 4, 0}, {3, "def", 8, 4}}},
         // An LF anywhere in the bytes read wins, so the CR stays inside the line.
-        {"CR before LF", "a\rb\nc\r", {{3, "a\rb", 4, 0}, {1, "c", 6, 4}}},
-        {"CR CR LF", "a\r\r\n", {{2, "a\r", 4, 0}}},  // only one CR is dropped
-        {"no line end at the end", "0\nEOF", {{1, "0", 2, 0}, {3, "EOF", 5, 2}}},
+        {"a\rb\nc\r", {{3, "a\rb", 4, 0}, {1, "c", 6, 4}}},
+        {"a\r\r\n", {{2, "a\r", 4, 0}}},  // only one CR is dropped
+        {"0\nEOF", {{1, "0", 2, 0}, {3, "EOF", 5, 2}}},
         // The search stops at a zero byte: the block up to the bytes read is one line
         // whose string ends at the zero.
-        {"zero byte", std::string("ab\0cd\nef\n", 9), {{9, "ab", 9, 0}}},
-        {"zero byte before a CR", std::string("ab\0c\rd", 6), {{6, "ab", 6, 0}}},
-        {"zero after a line end", std::string("ab\ncd\0\n", 7), {{2, "ab", 3, 0}, {4, "cd", 7, 3}}},
+        {"ab\0cd\nef\n"s, {{9, "ab", 9, 0}}},
+        {"ab\0c\rd"s, {{6, "ab", 6, 0}}},
+        {"ab\ncd\0\n"s, {{2, "ab", 3, 0}, {4, "cd", 7, 3}}},
         // A CR ending a block with no LF ends the line; its LF comes out as an empty line.
-        {"CR LF across a block end",
-         full + "\r\nb\n",
+        {full + "\r\nb\n",
          {{kSize - 1, full, kSize, 0}, {0, "", kSize + 1, kSize}, {1, "b", kSize + 3, kSize + 1}}},
-        {"CR LF at a block end", fits + "\r\nb\n",
-         {{kSize - 2, fits, kSize, 0}, {1, "b", kSize + 2, kSize}}},
+        {fits + "\r\nb\n", {{kSize - 2, fits, kSize, 0}, {1, "b", kSize + 2, kSize}}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Lines s(c.document);
-        const int32_t size = static_cast<int32_t>(c.document.size());
+    for (const auto& [document, lines] : cases) {
+        SCOPED_TRACE(document.substr(0, 12));
+        Lines s(document);
+        const int32_t size = static_cast<int32_t>(document.size());
         EXPECT_TRUE(s.lines && s.lines->lineStart(s.lines) == 0);  // before any readLine
-        s.expect(c.lines);
+        s.expect(lines);
         s.expect({{-1, "", size, size}});
     }
     // A line end or zero byte at every offset: in a full run of eight bytes, in the bytes
     // after the last run, or as the last byte read. A zero before an LF makes the block the line.
     for (int32_t at = 0; at < 20; ++at) {
-        for (const std::string& rest :
-             {"\n"s, "\nabcdefgh\n"s, "\rabc"s, "\0\n"s, "\0abcdefgh\n"s}) {
+        for (const auto& rest : {"\n"s, "\nabcdefgh\n"s, "\rabc"s, "\0\n"s, "\0abcdefgh\n"s}) {
             SCOPED_TRACE(::testing::Message() << at << " " << static_cast<int>(rest[0]));
             const std::string line = patterned(at);
-            Lines s(line + rest);
             const int32_t size = static_cast<int32_t>(line.size() + rest.size());
-            s.expect({rest[0] == '\0' ? Line{size, line, size, 0} : Line{at, line, at + 1, 0}});
+            Lines(line + rest).expect({rest[0] ? Line{at, line, at + 1, 0}
+                                               : Line{size, line, size, 0}});
         }
     }
 }
@@ -117,9 +106,8 @@ TEST(LineStream, LongLinesComeOutInPiecesWithoutLosingAByte) {
             const int32_t end = at + n + (at + n == length ? 1 : 0);  // past the LF at the end
             pieces.push_back(Line{n, line.substr(size_t(at), size_t(n)), end, at});
         }
-        Lines s(line + "\nnext\n");
-        s.expect(pieces);
-        s.expect({{4, "next", length + 6, length + 1}});
+        pieces.push_back(Line{4, "next", length + 6, length + 1});
+        Lines(line + "\nnext\n").expect(pieces);
     }
 }
 
@@ -179,29 +167,24 @@ TEST(LineStreamLife, ConstructionFailsCleanlyOnEveryHostFault) {
     FakeHost none(document);
     EXPECT_EQ(newDxfFileStrmIo(nullptr, none.stream(), nullptr, nullptr), nullptr);
     EXPECT_EQ(newDxfFileStrmIo(none.services(), nullptr, nullptr, nullptr), nullptr);
-    // The stream is closed exactly when it was opened.
-    const struct {
-        const char* name;
-        std::string document;
-        void (*spoil)(FakeHost&);
-        int32_t opens;
-    } cases[] = {
-        {"no open", document, [](FakeHost& h) { h.stream()->open = nullptr; }, 0},
-        {"open fails", document, [](FakeHost& h) { h.openFault.failAt = 0; }, 0},
-        {"no tell", document, [](FakeHost& h) { h.stream()->tell = nullptr; }, 1},
-        {"size tell fails", document, [](FakeHost& h) { h.tellFault.failAt = 1; }, 1},
-        {"seek to end fails", document, [](FakeHost& h) { h.seekFault.failAt = 0; }, 1},
-        {"seek back fails", document, [](FakeHost& h) { h.seekFault.failAt = 1; }, 1},
-        {"no seek", document, [](FakeHost& h) { h.stream()->seek = nullptr; }, 1},
-        {"empty document", "", [](FakeHost&) {}, 1},
+    // Each spoiling with how often the stream was opened, and so must be closed.
+    const std::pair<void (*)(FakeHost&), int32_t> cases[] = {
+        {[](FakeHost& h) { h.stream()->open = nullptr; }, 0},
+        {[](FakeHost& h) { h.openFault.failAt = 0; }, 0},
+        {[](FakeHost& h) { h.stream()->tell = nullptr; }, 1},
+        {[](FakeHost& h) { h.tellFault.failAt = 1; }, 1},  // the tell for the size
+        {[](FakeHost& h) { h.seekFault.failAt = 0; }, 1},  // to the end
+        {[](FakeHost& h) { h.seekFault.failAt = 1; }, 1},  // back to the start
+        {[](FakeHost& h) { h.stream()->seek = nullptr; }, 1},
+        {nullptr, 1},  // an empty document
     };
     for (bool given : {false, true}) {
         SCOPED_TRACE(given ? "given storage" : "own storage");
         for (const auto& c : cases) {
-            SCOPED_TRACE(c.name);
-            FakeHost host(c.document);
-            EXPECT_FALSE(buildAndRead(host, given, c.spoil));
-            EXPECT_TRUE(host.opens == c.opens && host.closes == c.opens);
+            SCOPED_TRACE(&c - cases);
+            FakeHost host(c.first ? document : "");
+            EXPECT_FALSE(buildAndRead(host, given, [&](FakeHost& h) { if (c.first) c.first(h); }));
+            EXPECT_TRUE(host.opens == c.second && host.closes == c.second);
             EXPECT_TRUE(host.poolBlocksLive() == 0 && host.foreignFrees == 0);
         }
         wqtest::sweepAllocations(document, [&](FakeHost& host, const wqtest::Fault& fault) {

@@ -16,28 +16,21 @@ namespace {
 
 using wqtest::Op;
 
-bool allZero(const unsigned char* p, int32_t bytes) {
-    return std::all_of(p, p + bytes, [](unsigned char c) { return c == 0; });
-}
+bool allZero(const unsigned char* p, int32_t n) { return std::count(p, p + n, 0) == n; }
 
 // A storage on a logging fake host, deleted (and checked for leaks) at the end of a test.
 struct Pool {
     wqtest::FakeHost host;
     DxfPublicStorage* pool;
     explicit Pool(int32_t mode = StorageExactSizes)
-        : pool(newDxfPublicStorage(host.services(), mode)) {
-        host.logCalls = true;
-    }
+        : pool(newDxfPublicStorage(host.services(), mode)) { host.logCalls = true; }
     ~Pool() {
         deleteDxfPublicStorage(pool);
         EXPECT_TRUE(host.poolBlocksLive() == 0 && host.foreignFrees == 0);
     }
-    unsigned char* alloc(int32_t size) {
-        return static_cast<unsigned char*>(pool->allocBlock(pool, size));
-    }
-    unsigned char* grow(void* p, int32_t extra) {
-        return static_cast<unsigned char*>(pool->growBlock(pool, p, extra));
-    }
+    static unsigned char* bytes(void* p) { return static_cast<unsigned char*>(p); }
+    unsigned char* alloc(int32_t n) { return bytes(pool->allocBlock(pool, n)); }
+    unsigned char* grow(void* p, int32_t n) { return bytes(pool->growBlock(pool, p, n)); }
     void* base(void* p, int32_t* offset) { return pool->blockBase(pool, offset, p); }
     void free(void* p) { pool->freeBlock(pool, p); }
     int32_t length(void* p) { return pool->blockLength(pool, p); }
@@ -140,13 +133,12 @@ TEST(DxfPublicStorage, LookupsAgreeWithAWalkOverEveryBlock) {
         };
         bool startsOnly = true;
         auto someAddress = [&]() {  // in a block, a byte before or after one, or in none
-            if (startsOnly) {  // null lies in no block, and is no block's start
-                return made.empty() ? 0 : reinterpret_cast<uintptr_t>(made[size_t(below(made.size()))].memory);
-            }
-            if (made.empty() || below(16) == 0) return reinterpret_cast<uintptr_t>(&made);
-            const Block& b = made[size_t(below(made.size()))];
-            const size_t around = size_t(b.capacity) + 2;  // from a byte before to one after
-            return reinterpret_cast<uintptr_t>(b.memory) - 1 + size_t(below(around));
+            if (made.empty()) return startsOnly ? 0 : reinterpret_cast<uintptr_t>(&made);
+            const Block& b = made[size_t(below(made.size()))];  // null is no block's start
+            const auto at = reinterpret_cast<uintptr_t>(b.memory);
+            if (startsOnly) return at;
+            if (below(16) == 0) return reinterpret_cast<uintptr_t>(&made);
+            return at - 1 + size_t(below(size_t(b.capacity) + 2));  // a byte before to one after
         };
         auto resized = [&](const unsigned char* memory) {  // by the host's last call
             return !p.host.log.empty() && p.last().op == Op::Realloc && p.last().pointer == memory;
@@ -169,7 +161,7 @@ TEST(DxfPublicStorage, LookupsAgreeWithAWalkOverEveryBlock) {
                 ASSERT_TRUE(allZero(got, size));
                 std::fill(got, got + size, 0xEE);
                 if (reused) *reuse = Block{got, reuse->capacity, size, false};
-                if (!reused) made.push_back(Block{got, size, size, false});
+                else made.push_back(Block{got, size, size, false});
             } else if (action == 1) {
                 const uintptr_t address = someAddress();
                 if (Block* b = holder(address)) b->isFree = true;

@@ -1,9 +1,9 @@
 // The host's encoding module: the code page a header names, text values converted to
 // UTF-8 (escapes, bad bytes, long values), and UTF-8 repair and JSON string literals.
-// Whole drawings in each code page are checked end to end by checkDxftext.sh.
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <cstdlib>
 #include <regex>
 #include <string>
 #include <vector>
@@ -38,8 +38,8 @@ bool isValidUtf8(std::string_view s) {
     std::string in(s), out(4 * s.size(), '\0');
     char *from = in.data(), *to = out.data();
     size_t fromLeft = in.size(), toLeft = out.size();
-    iconv(decoder, nullptr, nullptr, nullptr, nullptr);
-    return iconv(decoder, &from, &fromLeft, &to, &toLeft) != static_cast<size_t>(-1);
+    return iconv(decoder, nullptr, nullptr, nullptr, nullptr),
+           iconv(decoder, &from, &fromLeft, &to, &toLeft) != static_cast<size_t>(-1);
 }
 
 // A JSON string literal as a parser takes it: only the escapes the grammar allows, no
@@ -49,7 +49,7 @@ bool isJsonString(const std::string& s) {
     return s.find('\0') == s.npos && std::regex_match(s, literal) && isValidUtf8(s);
 }
 
-TEST(HostEncodingHeader, CodePageFromVersionAndDwgCodePage) {
+TEST(HostEncodingHeader, CodePageFromVersionAndDwgCodePageAndItsIconvName) {
     const std::string crLf = "  0\r\nSECTION\r\n  2\r\nHEADER\r\n  9\r\n$ACADVER\r\n  1\r\nAC1015\r\n"
                              "  9\r\n$DWGCODEPAGE\r\n  3\r\nANSI_932\r\n  0\r\nENDSEC\r\n";
     auto scan = [](const std::string& document) {  // exactly its bytes, for the sanitizer
@@ -58,41 +58,36 @@ TEST(HostEncodingHeader, CodePageFromVersionAndDwgCodePage) {
         return found.codePage + "|" + found.dwgCodePage + "|" + found.acadVersion +
                (found.fromHeader ? "|header" : "|default");
     };
+    const std::string head = "0\nSECTION\n2\nHEADER\n9\n", to932 = "$DWGCODEPAGE\n3\nANSI_932\n";
     const std::string cases[][2] = {
-        {crLf, "CP932|ANSI_932|AC1015|header"},
+        {crLf, "CP932|ANSI_932|AC1015|header"}, {"", "CP1252|||default"},
         {"999\nby hand\n\t0 \nSECTION\n 2\nheader\n9\n$dwgcodepage\n3\n  ansi_1251 \n",
          "CP1251|ansi_1251||header"},
         {"0\rSECTION\r2\rHEADER\r9\r$DWGCODEPAGE\r3\rDOS866\r0\rENDSEC\r", "CP866|DOS866||header"},
-        {"\xEF\xBB\xBF 0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1021\n9\n$DWGCODEPAGE\n3\nANSI_932\n",
+        {"\xEF\xBB\xBF " + head + "$ACADVER\n1\nAC1021\n9\n" + to932,
          "UTF-8|ANSI_932|AC1021|header"},
-        {"0\nSECTION\n2\nHEADER\n9\n$DWGCODEPAGE\n3\nANSI_9999\n", "CP1252|ANSI_9999||default"},
+        {head + "$DWGCODEPAGE\n3\nANSI_9999\n", "CP1252|ANSI_9999||default"},
         // A header after another section, a code page after the header's end, binary DXF.
-        {"0\nSECTION\n2\nENTITIES\n0\nENDSEC\n0\nSECTION\n2\nHEADER\n9\n$DWGCODEPAGE\n3\nANSI_932\n",
-         "CP1252|||default"},
-        {"0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1009\n0\nENDSEC\n0\nSECTION\n2\nTABLES\n9\n"
-         "$DWGCODEPAGE\n3\nANSI_932\n", "CP1252||AC1009|default"},
-        {std::string("AutoCAD Binary DXF\r\n\x1A\0", 22), "CP1252|||default"},
-        {"", "CP1252|||default"}};
+        {"0\nSECTION\n2\nENTITIES\n0\nENDSEC\n" + head + to932, "CP1252|||default"},
+        {head + "$ACADVER\n1\nAC1009\n0\nENDSEC\n0\nSECTION\n2\nTABLES\n9\n" + to932,
+         "CP1252||AC1009|default"},
+        {std::string("AutoCAD Binary DXF\r\n\x1A\0", 22), "CP1252|||default"}};
     for (const auto& c : cases) EXPECT_EQ(scan(c[0]), c[1]) << c[0];
     // Every prefix is read as far as its last whole line; a CR ends its line even when the
     // LF after it is cut off.
     const size_t versionEnds = crLf.find("AC1015") + 7, pageEnds = crLf.find("ANSI_932") + 9;
     for (size_t n = 0; n <= crLf.size(); ++n) {
-        const bool page = n >= pageEnds;
-        EXPECT_EQ(scan(crLf.substr(0, n)), (page ? "CP932|ANSI_932|" : "CP1252||") +
-                                               std::string(n >= versionEnds ? "AC1015" : "") +
-                                               (page ? "|header" : "|default")) << n;
+        const std::string page = n >= pageEnds ? "CP932|ANSI_932|" : "CP1252||";
+        EXPECT_EQ(scan(crLf.substr(0, n)), page + (n >= versionEnds ? "AC1015" : "") +
+                                               (n >= pageEnds ? "|header" : "|default")) << n;
     }
-}
-
-TEST(HostEncodingHeader, EveryCodePageNameMapsToAnIconvName) {
-    // Every value drawings write, opened by the converter (so by iconv_open as well).
-    std::vector<std::string> names = {"ANSI_874", "ANSI_932", "ANSI_936", "ANSI_949", "ANSI_950",
-                                      "ANSI_1361", "DOS932", "MACINTOSH", "BIG5", "GB2312",
-                                      "KSC5601", "JOHAB", "ASCII", "UTF8", " ansi_932\t"};
-    for (int n = 1250; n <= 1258; ++n) names.push_back("ANSI_" + std::to_string(n));
-    for (int n : {437, 850, 852, 855, 857, 860, 861, 863, 864, 865, 866, 869})
-        names.push_back("DOS" + std::to_string(n));
+    // Every code page value drawings write maps to a name the converter (so iconv) opens.
+    std::vector<std::string> names = {"DOS932", "MACINTOSH", "BIG5", "GB2312", "KSC5601", "JOHAB",
+                                      "ASCII", "UTF8", " ansi_932\t"};
+    // Negative numbers stand for DOS code pages.
+    for (int n : {874, 932, 936, 949, 950, 1250, 1251, 1252, 1253, 1254, 1255, 1256, 1257, 1258,
+                  1361, -437, -850, -852, -855, -857, -860, -861, -863, -864, -865, -866, -869})
+        names.push_back((n < 0 ? "DOS" : "ANSI_") + std::to_string(std::abs(n)));
     for (int n : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 13, 15})
         names.push_back("ISO8859-" + std::to_string(n));
     for (const std::string& name : names) {
@@ -103,42 +98,33 @@ TEST(HostEncodingHeader, EveryCodePageNameMapsToAnIconvName) {
 }
 
 TEST(HostEncodingConvert, CodePagesBadBytesAndEscapes) {
-    const std::string r = kFffd;
+    const std::string r = kFffd, r5 = r + r + r + r + r;
     const struct {
         const char* from;  // null: every one of CP1252, CP932 and UTF-8
         std::string bytes, expected;
     } cases[] = {
-        {"CP932", "\x83\x5C\x81\x40\x95\x5C", "ソ\u3000表"},
+        {"CP932", "\x83\x5C\x81\x40\x95\x5C", "ソ\u3000表"}, {"CP932", "C:\\dir", "C:\\dir"},
         {"CP932", "\x83\x5CU+00E9", "ソU+00E9"},  // a trail byte never opens an escape
-        {"CP932", "\x83\x5C\\U+00E9 \xB1", "ソé ｱ"},
-        {"CP932", "C:\\dir", "C:\\dir"},
+        {"CP932", "\x83\x5C\\U+00E9 \xB1", "ソé ｱ"}, {"CP950", "\xA4\x5C", "么"},
         {"SHIFT_JIS", "C:\\dir\\U+00E9~", "C:¥diré‾"},  // 0x5C is the yen sign there
-        {"CP950", "\xA4\x5C", "么"},
         {"CP1252", "\x80 B\xFCro Ma\xDFstab \x9F", "€ Büro Maßstab Ÿ"},
-        {"CP437", "\x81\xE1\\U+00FC", "üßü"},
+        {"CP437", "\x81\xE1\\U+00FC", "üßü"}, {"UTF-8", "B\xC3\xBCro \xF0\x9F\x93\x90", "Büro 📐"},
         {"CP1258", "x\xC3", "xĂ"},  // held back to see whether an accent follows
-        {"UTF-8", "B\xC3\xBCro \xF0\x9F\x93\x90", "Büro 📐"},
         // Each byte that does not convert is one replacement character.
-        {"CP1252", "\x81\x8D\x8F\x90\x9D", r + r + r + r + r},
+        {"CP1252", "\x81\x8D\x8F\x90\x9D", r5}, {"CP932", "\x85\\U+00E9", r + "é"},
         {"CP932", "A\x85@B", "A" + r + "@B"},  // the second byte is read again
-        {"CP932", "\x85\\U+00E9", r + "é"},
-        {"CP932", "\x83\x5C\x83", "ソ" + r},  // cut short by the end of the value
+        {"CP932", "\x83\x5C\x83", "ソ" + r},    // cut short by the end of the value
         {"UTF-8", "\xE2\x82-\xE2\x82\\U+00FC", r + "-" + r + "ü"},
-        {"UTF-8", "\xC0\xAF\xED\xA0\x80", r + r + r + r + r},
-        {"UTF-8", "\xF4\x90\x80\x80\xF0\x9F\x93", r + r + r + r + r},
-        {nullptr, "\\U+00fcber x\\U+00FC5 \\\\U+00FC", "über xü5 \\ü"},
+        {"UTF-8", "\xC0\xAF\xED\xA0\x80", r5}, {"UTF-8", "\xF4\x90\x80\x80\xF0\x9F\x93", r5},
+        {nullptr, "\\U+00fcber x\\U+00FC5 \\\\U+00FC", "über xü5 \\ü"}, {nullptr, "\\", "\\"},
         {nullptr, "\\U+ \\U+00G1 \\u+00FC \\U+00F", "\\U+ \\U+00G1 \\u+00FC \\U+00F"},
-        {nullptr, "\\", "\\"},
         {nullptr, "\\U+20AC\\U+D83D\\U+DCD0\\U+DBFF\\U+DFFF", "€📐\U0010FFFF"},
         {nullptr, "\\U+D83D", r},
         {nullptr, "\\U+DCD0\\U+D83D\\U+0041\\U+D83Dx\\U+0000", r + r + "A" + r + "x" + r}};
-    for (const auto& c : cases) {
-        for (const char* from : {"CP1252", "CP932", "UTF-8"}) {
-            if (c.from != nullptr) from = c.from;
+    const std::vector<std::string> all = {"CP1252", "CP932", "UTF-8"};
+    for (const auto& c : cases)
+        for (const std::string& from : c.from ? std::vector<std::string>{c.from} : all)
             EXPECT_EQ(utf8(from, c.bytes), c.expected) << from << " " << c.bytes;
-            if (c.from != nullptr) break;
-        }
-    }
 }
 
 TEST(HostEncodingConvert, LongValuesAcrossTheBufferAndMovedConverters) {
@@ -153,8 +139,7 @@ TEST(HostEncodingConvert, LongValuesAcrossTheBufferAndMovedConverters) {
         }
         TextConverter converter;
         ASSERT_TRUE(converter.open("CP932", nullptr));
-        TextConverter moved(std::move(converter));
-        moved.toUtf8(bytes, &out);
+        TextConverter(std::move(converter)).toUtf8(bytes, &out);
         EXPECT_EQ(out, expected) << count;
     }
     // The moved-from converter reads UTF-8, as a new one does; a failed open keeps the code

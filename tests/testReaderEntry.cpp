@@ -1,6 +1,5 @@
-// Reader entry, end to end through the test host: the source record, what a run delivers
-// and in which order, errors that stop delivery or are retried, the host's work buffer,
-// and host calls failing at every step from start to shutdown.
+// Reader entry, end to end through the test host: the source record and work buffer, what a
+// run delivers and in which order, and host calls failing at every step from start to shutdown.
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -37,10 +36,9 @@ const std::string kTitleBlock =
             "0\nINSERT\n66\n1\n2\nTITLE\n0\nATTRIB\n1\nValue\n2\nTAG\n70\n0\n0\nSEQEND\n8\n0\n"
             "0\nTEXT\n1\n\\M+18140\\M+18141\n") +
     "0\nEOF\n";
-const Lines kTitleBlockRecords = {
-    "S",        T("TITLE"), "E", "S",        T("DEFAULT"), T("TAG"), "E", "S",
-    T("Hello"), "E",        "S", T("Value"), T("TAG"),     "E",      "S", T("\x81\x40\x81\x41"),
-    "E",        "D"};
+const Lines kTitleBlockRecords = {"S", T("TITLE"), "E", "S", T("DEFAULT"), T("TAG"), "E", "S",
+                                   T("Hello"), "E", "S", T("Value"), T("TAG"), "E",
+                                   "S", T("\x81\x40\x81\x41"), "E", "D"};
 
 Lines transcribe(FakeHost& host, int32_t patience = 1) {
     return wqtest::transcribe(host, wqtest::linkedEntryPoints(), patience);
@@ -49,9 +47,7 @@ Lines transcribe(FakeHost& host, int32_t patience = 1) {
 Words hostWords(const HostParams* p) { return {p->word2, p->word4, p->word24, p->word32}; }
 
 // Every pool block given back, and the document closed as often as opened.
-void expectClean(const FakeHost& host) {
-    EXPECT_TRUE(host.poolBlocksLive() == 0 && host.opens == host.closes);
-}
+void expectClean(const FakeHost& h) { EXPECT_TRUE(!h.poolBlocksLive() && h.opens == h.closes); }
 
 // What a run of the title block may deliver when host calls fail (where seeks fail, an
 // empty text may stand anywhere), giving back all it took.
@@ -98,11 +94,8 @@ TEST(ReaderEntry, AFreshSourceHoldsItsWordsAndMakesTheWorkBufferOnRequestOne) {
 TEST(ReaderEntry, DeliversBlocksThenEntitiesAndStopsWhereTheFramingSays) {
     const std::string lost = section("ENTITIES", "0\nTEXT\n1\nlost\n") + "0\nSECTION\n2\n";
     const Lines kNulls = {"FAIL null", "FAIL null", "FAIL null"};
-    const struct Case {
-        std::string document;
-        int32_t patience;  // calls without a record before the run is given up
-        Lines records;
-    } cases[] = {
+    // Each document with the calls without a record before its run is given up.
+    const struct { std::string document; int32_t patience; Lines records; } cases[] = {
         {kTitleBlock, 1, kTitleBlockRecords},
         {wqtest::withLineEnds(kTitleBlock, "\r\n"), 1, kTitleBlockRecords},
         {wqtest::withLineEnds(kTitleBlock, "\r"), 1, kTitleBlockRecords},
@@ -122,7 +115,7 @@ TEST(ReaderEntry, DeliversBlocksThenEntitiesAndStopsWhereTheFramingSays) {
              section("ENTITIES", "0\nTEXT\n1\nlast\n") + "0\nEOF\n", 2,
          {"FAIL null", "S", T("before"), "S", T("after"), "E", "S", T("last"), "E", "D"}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.document.substr(0, 60));
         FakeHost host(c.document);
         EXPECT_EQ(transcribe(host, c.patience), c.records);
@@ -135,14 +128,11 @@ TEST(ReaderEntry, DeliversBlocksThenEntitiesAndStopsWhereTheFramingSays) {
 TEST(ReaderEntry, AFailedStartLeavesTheHostParamsAloneAndNothingAllocated) {
     const char* const noSections = "999\ncomment only\n0\nSECTION\n2\n";
     const char* const eofFirst = "0\nEOF\n0\nSECTION\n2\nHEADER\n0\nENDSEC\n";
-    const struct Case {
-        const char* document;
-        bool reports, opens;
-        Lines messages;
-    } cases[] = {{noSections, true, true, {kIllegal}}, {eofFirst, true, true, {kIllegal}},
-                 {"", true, true, {kNoMemory}},        {eofFirst, true, false, {kNoMemory}},
-                 {noSections, false, true, {}},        {"", false, true, {}}};
-    for (const Case& c : cases) {
+    const struct { const char* document; bool reports, opens; Lines messages; } cases[] = {
+        {noSections, true, true, {kIllegal}}, {eofFirst, true, true, {kIllegal}},
+        {"", true, true, {kNoMemory}},        {eofFirst, true, false, {kNoMemory}},
+        {noSections, false, true, {}},        {"", false, true, {}}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.document);
         FakeHost host(c.document);
         if (!c.reports) host.withoutReportError();
@@ -160,8 +150,12 @@ TEST(ReaderEntry, AFailedStartLeavesTheHostParamsAloneAndNothingAllocated) {
     EXPECT_TRUE(startSrcDXF(host.stream(), host.params()) == nullptr && host.opens == 0);
 }
 
-// Every host allocation from start to shutdown fails in turn, once and from then on.
-TEST(ReaderEntry, EveryFailedAllocationEndsInAnAllowedOutcomeWithoutLeaks) {
+// Every host allocation from start to shutdown fails in turn, once and from then on; then
+// every prefix of a good file, and seeks or reads that fail from some call on (the run
+// stopped at the first call without a record, as a host stops, since a retried entity
+// gives a new start record each time): each run ends, gives back all it took, and
+// delivers nothing the whole file would not.
+TEST(ReaderEntry, HostFaultsAndCutFilesEndInAnAllowedOutcomeWithoutLeaks) {
     wqtest::sweepAllocations(kTitleBlock, [](FakeHost& host, const wqtest::Fault& fault) {
         host.allocFault = fault;
         const Lines got = transcribe(host, 3);
@@ -181,13 +175,6 @@ TEST(ReaderEntry, EveryFailedAllocationEndsInAnAllowedOutcomeWithoutLeaks) {
         EXPECT_TRUE(injected > 0 || got == kTitleBlockRecords);
         EXPECT_EQ(host.badPositions, 0);
     });
-}
-
-// Every prefix of a good file, and seeks or reads that fail from some call on (the run
-// stopped at the first call without a record, as a host stops, since a retried entity
-// gives a new start record each time): each run ends, gives back all it took, and
-// delivers nothing the whole file would not.
-TEST(ReaderEntry, CutFilesAndFailingStreamsEndCleanly) {
     const std::string whole = wqtest::withLineEnds(kTitleBlock, "\r\n");
     for (size_t length = 0; length <= whole.size(); ++length) {
         SCOPED_TRACE(length);
