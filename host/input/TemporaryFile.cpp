@@ -40,7 +40,7 @@ int openUnnamedTemporaryFile() {
 
 bool writeAllAt(int fd, const char* bytes, std::size_t count, std::int64_t offset) {
     while (count > 0) {
-        const ssize_t n = ::pwrite(fd, bytes, count, offset);
+        const ssize_t n = ::pwrite(fd, bytes, count, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         bytes += n;
